@@ -1,0 +1,8 @@
+// The disinfection sequence.
+#pragma once
+#include <cstdint>
+
+int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t reserved1, const char* infectionName,
+                     int32_t reserved2, int16_t requestCode, int32_t reserved3,
+                     const char* targetSpecification, int32_t reserved4, int32_t reserved5,
+                     int32_t reserved6, int32_t errorContext);

@@ -1,0 +1,84 @@
+#include "app/entry.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "app/disinfect.h"
+#include "app/outcome.h"
+#include "app/platform.h"
+#include "trace/trace.h"
+
+namespace {
+
+constexpr int VersionMajor = 1;
+constexpr int VersionMinor = 0;
+constexpr int VersionBuild = 1;
+
+int SilentMode = 0;
+
+void ShowOutcome(const char* console, const char* trace) {
+    fputs(console, stdout);
+    TRACE(TraceDetail, "%s", trace);
+}
+
+}  // namespace
+
+int RavlokfixMain(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (_stricmp(argv[i], "/SILENT") == 0) SilentMode = 1;
+        if (_stricmp(argv[i], "/VER") == 0) {
+            printf("Ravlokfix v%d.%02d.%d\n", VersionMajor, VersionMinor, VersionBuild);
+            return 0;
+        }
+    }
+
+    char logPath[MAX_PATH + sizeof "\\Ravlokfix.log"] = "";
+    const UINT length = GetWindowsDirectoryA(logPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) logPath[0] = '\0';
+    strcat(logPath, "\\Ravlokfix.log");
+    OpenTraceFile(logPath, "a+");
+    TRACE(TraceDetail, "Ravlokfix v%d.%02d.%d\n", VersionMajor, VersionMinor, VersionBuild);
+
+    printf("W32/Ravlok.B Removal Tool ver %d.%02d.%d\n"
+           "This tool ends running copies of W32/Ravlok.B, deletes its files and repairs its start-up entries on this computer.\n"
+           "\n",
+           VersionMajor, VersionMinor, VersionBuild);
+    fflush(stdout);
+
+    if (IsWindowsNT() && !IsAdministrator()) {
+        if (!SilentMode) {
+            fputs("Please log on to this workstation with administrator rights and\nrun the tool again.", stdout);
+        }
+        return 0;
+    }
+
+    int32_t disinfectionStatus = 0;
+    Disinfect_Ravlok(&disinfectionStatus, 0, "Ravlok", 0, 1, 0, "*", 0, 0, 0, 0);
+
+    int code = 0;
+    if (!SilentMode) {
+        if (GetInfectionState() == 0) {
+            fputs("No infection found\n", stdout);
+        } else {
+            if (GetErrorCount() != 0) {
+                ShowOutcome("Infection was found.  An error occurred in the disinfection process.\n",
+                            "Infections were found.  An error occurred in the disinfection process.\n");
+                code = 3;
+            } else {
+                ShowOutcome("Infection was found and removed\n", "Infections were found and removed.\n");
+                code = 1;
+            }
+            if (GetRebootNeeded() != 0) {
+                if (code != 3) code = 2;
+                ShowOutcome("Restarting the computer is needed to complete the disinfection process.\n"
+                            "Please restart the computer now.\n",
+                            "Restarting the computer is needed to complete the disinfection process.\n");
+            }
+        }
+    }
+    TRACE(TraceDetail, "Exiting, return value %d\n", code);
+    return code;
+}

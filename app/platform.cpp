@@ -1,0 +1,84 @@
+#include "app/platform.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "app/guards.h"
+
+#ifdef RAVLOKFIX_PROBE_SEAM
+#include "tests/support/probe_seam.h"
+#endif
+
+namespace {
+
+int QueryPlatformId(DWORD* platformId) {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;  // the basic record, 148 bytes
+    const BOOL ok = GetVersionExA(&info);
+    *platformId = info.dwPlatformId;
+    return ok;
+}
+
+int RealIsWindowsNT() {
+    static bool known = false;
+    static int answer = 0;
+    if (!known) {
+        DWORD platformId = 0;
+        QueryPlatformId(&platformId);
+        answer = platformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
+        known = true;
+    }
+    return answer;
+}
+
+int RealGetPlatformKind() {
+    DWORD platformId = 0;
+    if (!QueryPlatformId(&platformId)) return PlatformOther;
+    if (platformId == VER_PLATFORM_WIN32_WINDOWS) return PlatformWin9x;
+    if (platformId == VER_PLATFORM_WIN32_NT) return PlatformNt;
+    return PlatformOther;
+}
+
+int RealIsAdministrator() {
+    DWORD size = 1024;
+    UniqueMemory buffer(malloc(size));
+    if (!buffer) return 0;
+
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_READ, token.put())) return 0;
+    DWORD needed = 0;
+    BOOL ok = GetTokenInformation(token.get(), TokenGroups, buffer.get(), size, &needed);
+    if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        buffer.reset(malloc(needed));
+        size = needed;
+        ok = buffer && GetTokenInformation(token.get(), TokenGroups, buffer.get(), size, &needed);
+    }
+    token.reset();
+    if (!ok) return 0;
+
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    UniqueSid administrators;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                  0, 0, administrators.put())) {
+        return 0;
+    }
+    // Attributes are not looked at: a disabled or deny-only entry counts too.
+    const auto* groups = static_cast<const TOKEN_GROUPS*>(buffer.get());
+    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+        if (EqualSid(groups->Groups[i].Sid, administrators.get())) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+#ifdef RAVLOKFIX_PROBE_SEAM
+int IsWindowsNT() { return ProbeSeamAnswer(ProbeIsNt, RealIsWindowsNT); }
+int GetPlatformKind() { return ProbeSeamAnswer(ProbeKind, RealGetPlatformKind); }
+int IsAdministrator() { return ProbeSeamAnswer(ProbeAdmin, RealIsAdministrator); }
+#else
+int IsWindowsNT() { return RealIsWindowsNT(); }
+int GetPlatformKind() { return RealGetPlatformKind(); }
+int IsAdministrator() { return RealIsAdministrator(); }
+#endif

@@ -1,0 +1,174 @@
+"""End-to-end harness: a throwaway Windows machine (a 32-bit Wine prefix
+copied from the test run's template) on which the real program runs."""
+
+import itertools
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+TEST_ROOT = os.environ.get("RAVLOK_TEST_ROOT", "")
+BUILD_DIR = os.environ.get("RAVLOK_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+TEST_BIN = os.environ.get("RAVLOK_TEST_BIN", os.path.join(BUILD_DIR, "tests", "bin"))
+PROGRAM = os.path.join(BUILD_DIR, "Ravlokfix.exe")
+# The same program with the platform probes open to substitution.
+SEAM_PROGRAM = os.path.join(TEST_BIN, "RavlokfixSeam.exe")
+
+_counter = itertools.count()
+
+
+class Result:
+    def __init__(self, code, stdout):
+        self.code = code
+        self.stdout = stdout
+
+    def __repr__(self):
+        return f"Result(code={self.code}, stdout={self.stdout!r})"
+
+
+class Sandbox:
+    """One Windows machine for one test case."""
+
+    def __init__(self, name="case", template="template"):
+        if not TEST_ROOT:
+            raise unittest.SkipTest("run through scripts/test, which makes the sandbox")
+        self.prefix = os.path.join(TEST_ROOT, f"e2e-{name}-{os.getpid()}-{next(_counter)}")
+        shutil.copytree(os.path.join(TEST_ROOT, template), self.prefix, symlinks=True)
+        self.env = dict(os.environ)
+        self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.pop("WINEARCH", None)
+        self.stderr_log = os.path.join(self.prefix, "wine-stderr.log")
+
+    # --- places on the machine -------------------------------------------
+    @property
+    def drive_c(self):
+        return os.path.join(self.prefix, "drive_c")
+
+    @property
+    def windows_dir(self):
+        return os.path.join(self.drive_c, "windows")
+
+    @property
+    def system_dir(self):
+        return os.path.join(self.windows_dir, "system32")
+
+    def host_path(self, windows_path):
+        """C:\\x\\y -> the Linux path of that file in this prefix."""
+        assert windows_path[1:3] == ":\\", windows_path
+        return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+
+    def log_text(self):
+        path = os.path.join(self.windows_dir, "Ravlokfix.log")
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def log_lines(self):
+        text = self.log_text()
+        return [] if text is None else text.split("\r\n")
+
+    # --- running things ----------------------------------------------------
+    def wine(self, *args, env=None, check=True, timeout=120, stdin=subprocess.DEVNULL):
+        run_env = dict(self.env)
+        if env:
+            run_env.update(env)
+        with open(self.stderr_log, "ab") as err:
+            proc = subprocess.run(["wine", *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
+                                  stdin=stdin, timeout=timeout)
+        if check and proc.returncode != 0:
+            raise AssertionError(f"wine {args} failed with {proc.returncode}: {proc.stdout!r}")
+        return Result(proc.returncode, proc.stdout.decode("latin-1"))
+
+    def start(self, *args, env=None, cwd=None):
+        """Starts a Windows program and returns at once (a subprocess.Popen)."""
+        run_env = dict(self.env)
+        if env:
+            run_env.update(env)
+        err = open(self.stderr_log, "ab")
+        try:
+            return subprocess.Popen(["wine", *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
+                                    stdin=subprocess.DEVNULL, cwd=cwd)
+        finally:
+            err.close()
+
+    def run_program(self, *args, program=PROGRAM, env=None, cwd=None):
+        """Runs the tool; returns its exit code and its console output (CR LF folded)."""
+        run_env = dict(self.env)
+        if env:
+            run_env.update(env)
+        with open(self.stderr_log, "ab") as err:
+            proc = subprocess.run(["wine", program, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
+                                  stdin=subprocess.DEVNULL, timeout=300, cwd=cwd)
+        return Result(proc.returncode, proc.stdout.decode("latin-1").replace("\r\n", "\n"))
+
+    def keep_server(self):
+        """Keeps this prefix's server (and so its drivers and services) up."""
+        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def restart(self):
+        """Carries out the work pending for the next restart."""
+        self.wine("wineboot", "-r")
+        self.wait_server_idle()
+
+    def wait_server_idle(self):
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def close(self):
+        self.stop()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+
+    # --- registry ------------------------------------------------------------
+    def reg_add(self, key, name, data, kind="REG_SZ"):
+        args = ["reg", "add", key, "/f", "/t", kind, "/d", data]
+        args[3:3] = ["/ve"] if name is None else ["/v", name]
+        self.wine(*args)
+
+    def reg_delete_key(self, key):
+        self.wine("reg", "delete", key, "/f", check=False)
+
+    def reg_query(self, key, name):
+        """The data of a value as text, or None when it is missing."""
+        res = self.wine("reg", "query", key, "/v", name, check=False)
+        if res.code != 0:
+            return None
+        for line in res.stdout.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
+                return parts[2] if len(parts) == 3 else ""
+        return None
+
+    def see_win98(self, exe_name="Ravlokfix.exe"):
+        """Makes one program see the Windows 9x family."""
+        self.reg_add(f"HKCU\\Software\\Wine\\AppDefaults\\{exe_name}", "Version", "win98")
+
+    # --- files ---------------------------------------------------------------
+    def write_file(self, windows_path, data):
+        path = self.host_path(windows_path)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("latin-1"))
+        return path
+
+    def read_file(self, windows_path):
+        with open(self.host_path(windows_path), "rb") as f:
+            return f.read()
+
+    def exists(self, windows_path):
+        return os.path.exists(self.host_path(windows_path))
+
+
+class SandboxTestCase(unittest.TestCase):
+    """A test case with a fresh machine of its own."""
+
+    template = "template"
+
+    def setUp(self):
+        self.box = Sandbox(self.id().rsplit(".", 1)[-1][:40], self.template)
+        self.addCleanup(self.box.close)
