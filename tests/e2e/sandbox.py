@@ -5,8 +5,13 @@ import itertools
 import os
 import shutil
 import subprocess
-import tempfile
+import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import wormify  # noqa: E402
+
+SIGNATURES = wormify.SIGNATURES
 
 TEST_ROOT = os.environ.get("RAVLOK_TEST_ROOT", "")
 BUILD_DIR = os.environ.get("RAVLOK_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
@@ -162,6 +167,14 @@ class Sandbox:
 
     def exists(self, windows_path):
         return os.path.exists(self.host_path(windows_path))
+
+    def plant_worm(self, windows_path, crc=SIGNATURES[0]):
+        """Puts a harmless worm stand-in (a runnable copy of idle_program.exe
+        carrying a worm signature) at that path."""
+        path = self.host_path(windows_path)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        wormify.wormify(os.path.join(TEST_BIN, "idle_program.exe"), path, crc)
+        return path
 
 
 class SandboxTestCase(unittest.TestCase):
