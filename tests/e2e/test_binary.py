@@ -1,0 +1,51 @@
+"""What the built program is, as a file: a hardened 32-bit console program
+that imports only what every Windows system has, with its version and manifest."""
+
+import unittest
+
+from pe_image import (DLLCHARACTERISTICS_DYNAMIC_BASE, DLLCHARACTERISTICS_NX_COMPAT, IMAGE_SCN_MEM_EXECUTE,
+                      IMAGE_SCN_MEM_WRITE, PeImage)
+from sandbox import PROGRAM
+
+RT_VERSION, RT_MANIFEST = 16, 24
+
+
+class ProgramImage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.image = PeImage(PROGRAM)
+
+    def test_is_a_32_bit_console_program(self):
+        self.assertEqual(self.image.machine, 0x14C)
+        self.assertEqual(self.image.subsystem, 3)
+
+    def test_is_dep_and_aslr_compatible_with_no_writable_code(self):
+        flags = self.image.dll_characteristics
+        self.assertTrue(flags & DLLCHARACTERISTICS_NX_COMPAT)
+        self.assertTrue(flags & DLLCHARACTERISTICS_DYNAMIC_BASE)
+        self.assertTrue(any(name == ".reloc" for name, *_ in self.image.sections), "ASLR needs relocations")
+        for name, _, _, _, _, section_flags in self.image.sections:
+            with self.subTest(section=name):
+                self.assertFalse(section_flags & IMAGE_SCN_MEM_WRITE and section_flags & IMAGE_SCN_MEM_EXECUTE)
+
+    def test_imports_only_system_libraries_every_windows_has(self):
+        imports = {dll.upper(): names for dll, names in self.image.imports().items()}
+        self.assertLessEqual(set(imports), {"KERNEL32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"})
+        # Optional libraries are looked up at run time so that the program
+        # starts where they are missing.
+        run_time_only = {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "EnumProcesses",
+                         "EnumProcessModules", "GetModuleFileNameExA", "GetModuleBaseNameA", "VDMEnumTaskWOWEx",
+                         "IsWow64Process", "GetSystemWow64DirectoryA"}
+        for dll, names in imports.items():
+            with self.subTest(dll=dll):
+                self.assertFalse(run_time_only & set(names))
+
+    def test_carries_version_and_manifest(self):
+        self.assertIn(RT_VERSION, self.image.resource_types())
+        self.assertIn(RT_MANIFEST, self.image.resource_types())
+        self.assertIn("1.00.1".encode("utf-16-le"), self.image.data)
+        self.assertIn(b'requestedExecutionLevel level="highestAvailable"', self.image.data)
+
+
+if __name__ == "__main__":
+    unittest.main()
