@@ -35,10 +35,12 @@ int RavlokfixMain(int argc, char** argv) {
         }
     }
 
-    char logPath[MAX_PATH + sizeof "\\Ravlokfix.log"] = "";
-    const UINT length = GetWindowsDirectoryA(logPath, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) logPath[0] = '\0';
-    strcat(logPath, "\\Ravlokfix.log");
+    // An unobtainable Windows directory leaves "\Ravlokfix.log" on the current drive.
+    char windowsDir[MAX_PATH] = "";
+    const UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (length == 0 || length >= sizeof windowsDir) windowsDir[0] = '\0';
+    char logPath[MAX_PATH + sizeof "\\Ravlokfix.log"];
+    snprintf(logPath, sizeof logPath, "%s\\Ravlokfix.log", windowsDir);
     OpenTraceFile(logPath, "a+");
     TRACE(TraceDetail, "Ravlokfix v%d.%02d.%d\n", VersionMajor, VersionMinor, VersionBuild);
 

@@ -42,7 +42,7 @@ void ShutdownTrace() {
 
 // Set up before the entry point runs, torn down at process exit.
 struct TraceStartup {
-    TraceStartup() {
+    TraceStartup() noexcept {
         CreateTraceLock();
         active = 1;
         atexit(ShutdownTrace);
@@ -54,7 +54,8 @@ bool IsBareName(const char* path) { return strpbrk(path, "\\/:") == nullptr; }
 
 }  // namespace
 
-void Trace(const char* /*component*/, int mask, int level, const char* format, ...) {
+// printf-style by design: every caller passes a format and its arguments.
+void Trace(const char* /*component*/, int mask, int level, const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
     if (!active) return;
     if ((mask & CategoryFilter) == 0) return;
     if (level > LevelLimit) return;
@@ -91,12 +92,12 @@ void OpenTraceFile(const char* path, const char* mode) {
         if (length == 0 || length >= sizeof resolved) return;
         char* slash = strrchr(resolved, '\\');
         const size_t dirLength = slash != nullptr ? static_cast<size_t>(slash - resolved + 1) : 0;
-        if (dirLength + strlen(path) >= sizeof resolved) return;
-        strcpy(resolved + dirLength, path);
+        const int written = snprintf(resolved + dirLength, sizeof resolved - dirLength, "%s", path);
+        if (written < 0 || static_cast<size_t>(written) >= sizeof resolved - dirLength) return;
         target = resolved;
     }
     if (strlen(path) >= sizeof logPath) return;
 
     logFile = fopen(target, mode);
-    if (logFile != nullptr) strcpy(logPath, path);
+    if (logFile != nullptr) snprintf(logPath, sizeof logPath, "%s", path);
 }
