@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "app/guards.h"
-#include "detect/crc32.h"
 
 namespace {
 
@@ -75,9 +74,8 @@ FILE* ReadRenameList(const char* path, char** body, int32_t* status) {
     if (std::fread(&header, sizeof header, 1, file.get()) != 1 || std::fread(plain.get(), bodySize, 1, file.get()) != 1) {
         return NoFile(status, IoError);
     }
-    ScrambleRenameList(plain.get(), bodySize);
-    if (Crc32(plain.get(), bodySize) != header.checksum) return NoFile(status, ChecksumMismatch);
-    if (!IsValidRenameListBody(static_cast<const char*>(plain.get()), bodySize)) return NoFile(status, BadBody);
+    const int32_t verdict = DecodeRenameListBody(plain.get(), bodySize, header.checksum);
+    if (verdict != Ok) return NoFile(status, static_cast<RenameListStatus>(verdict));
 
     if (body != nullptr) *body = static_cast<char*>(plain.release());
     return file.release();
@@ -140,8 +138,7 @@ int32_t FinishRenameList(FILE* file, int32_t* status) {
     UniqueMemory body(std::malloc(bodySize));
     if (!body) return Failed(status, OutOfMemory);
     if (std::fread(body.get(), bodySize, 1, file) != 1) return Failed(status, IoError);
-    const uint32_t checksum = Crc32(body.get(), bodySize);
-    ScrambleRenameList(body.get(), bodySize);
+    const uint32_t checksum = EncodeRenameListBody(body.get(), bodySize);
     if (std::fseek(file, RenameListHeaderSize, SEEK_SET) != 0 || std::fwrite(body.get(), bodySize, 1, file) != 1) {
         return Failed(status, IoError);
     }

@@ -6,27 +6,6 @@
 
 #include "fileops/rename_list_body.h"
 
-struct RenameListHeader {
-    uint32_t tickCount;
-    uint32_t oemId;
-    uint32_t checksum;  // CRC-32 of the plain body
-    uint32_t processorType;
-};
-static_assert(sizeof(RenameListHeader) == RenameListHeaderSize);
-
-enum RenameListStatus : int32_t {
-    Ok = 0,
-    OutOfMemory = 1,
-    NoScannerDirectory = 2,
-    OpenFailed = 3,
-    IoError = 4,
-    CloseFailed = 5,
-    TooShort = 7,
-    TooLong = 8,
-    ChecksumMismatch = 9,
-    BadBody = 10,
-};
-
 enum RenameListMode : int32_t { RenameListRead = 0, RenameListWrite = 1 };
 
 // 0 on success; -1 key or value unreadable, not a string or not terminated;

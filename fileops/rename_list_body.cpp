@@ -1,5 +1,7 @@
 #include "fileops/rename_list_body.h"
 
+#include "detect/crc32.h"
+
 // Chosen so that no combined key byte is zero: every body byte changes.
 const uint8_t RenameListKeyA[16] = {0x4C, 0x42, 0x5E, 0x2F, 0xC3, 0x79, 0xD9, 0x10,
                                     0x0A, 0x96, 0x57, 0x3C, 0xBD, 0xE6, 0x1E, 0x29};
@@ -23,4 +25,17 @@ int IsValidRenameListBody(const char* body, uint32_t length) {
         ++strings;
     }
     return 0;
+}
+
+int32_t DecodeRenameListBody(void* body, uint32_t length, uint32_t checksum) {
+    ScrambleRenameList(body, length);
+    if (Crc32(body, length) != checksum) return ChecksumMismatch;
+    if (!IsValidRenameListBody(static_cast<const char*>(body), length)) return BadBody;
+    return Ok;
+}
+
+uint32_t EncodeRenameListBody(void* body, uint32_t length) {
+    const uint32_t checksum = Crc32(body, length);
+    ScrambleRenameList(body, length);
+    return checksum;
 }
