@@ -1,17 +1,155 @@
 #include "fileops/rename_list.h"
 
-// Placeholders until the rename-list file lands.
-int32_t ReadScannerDirectory(char* /*buffer*/, uint32_t /*size*/) { return -1; }
-FILE* OpenRenameList(int32_t /*mode*/, char** body, int32_t* status) {
-    if (body != nullptr) *body = nullptr;
-    *status = NoScannerDirectory;
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/guards.h"
+#include "detect/crc32.h"
+
+namespace {
+
+const char kPathsKey[] = "Software\\Tessival\\Common\\Paths";
+const char kDirectoryValue[] = "Common";
+const char kFileName[] = "PVXK.REN";
+
+FILE* NoFile(int32_t* status, RenameListStatus code) {
+    *status = code;
     return nullptr;
 }
-int32_t AddRenamePair(FILE* /*file*/, const char* /*existingPath*/, const char* /*newPath*/, int32_t* status) {
-    *status = IoError;
+
+int32_t Failed(int32_t* status, RenameListStatus code) {
+    *status = code;
     return 0;
 }
-int32_t FinishRenameList(FILE* /*file*/, int32_t* status) {
-    *status = IoError;
+
+// The list's path in the scanner's directory, refused before anything is
+// created when it would not fit into MAX_PATH.
+int MakeRenameListPath(char (&path)[MAX_PATH], int32_t* status) {
+    char directory[MAX_PATH];
+    if (ReadScannerDirectory(directory, sizeof directory) != 0) {
+        *status = NoScannerDirectory;
+        return 0;
+    }
+    const size_t length = std::strlen(directory);
+    // A directory ending in a backslash, or without any (a drive or a
+    // relative name), takes the file name directly.
+    const char* lastSlash = std::strrchr(directory, '\\');
+    const size_t separator = lastSlash != nullptr && lastSlash[1] != '\0' ? 1 : 0;
+    if (length + separator + sizeof kFileName > sizeof path) {
+        *status = OpenFailed;
+        return 0;
+    }
+    std::memcpy(path, directory, length);
+    if (separator) path[length] = '\\';
+    std::memcpy(path + length + separator, kFileName, sizeof kFileName);
+    return 1;
+}
+
+FILE* CreateRenameList(const char* path, int32_t* status) {
+    UniqueFile file(std::fopen(path, "w+b"));
+    if (!file) return NoFile(status, OpenFailed);
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    // The checksum is a placeholder until the list is finished.
+    const RenameListHeader header{GetTickCount(), info.dwOemId, 0, info.dwProcessorType & 0xFFFF};
+    if (std::fwrite(&header, sizeof header, 1, file.get()) != 1) return NoFile(status, IoError);
+    return file.release();
+}
+
+FILE* ReadRenameList(const char* path, char** body, int32_t* status) {
+    UniqueFile file(std::fopen(path, "rb"));
+    if (!file) return NoFile(status, OpenFailed);
+    if (std::fseek(file.get(), 0, SEEK_END) != 0) return NoFile(status, IoError);
+    const long size = std::ftell(file.get());
+    if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return NoFile(status, IoError);
+    if (size <= static_cast<long>(RenameListHeaderSize)) return NoFile(status, TooShort);
+    if (size > static_cast<long>(RenameListMaxFileSize)) return NoFile(status, TooLong);
+
+    const uint32_t bodySize = static_cast<uint32_t>(size) - RenameListHeaderSize;
+    UniqueMemory plain(std::malloc(bodySize));
+    if (!plain) return NoFile(status, OutOfMemory);
+    RenameListHeader header;
+    if (std::fread(&header, sizeof header, 1, file.get()) != 1 || std::fread(plain.get(), bodySize, 1, file.get()) != 1) {
+        return NoFile(status, IoError);
+    }
+    ScrambleRenameList(plain.get(), bodySize);
+    if (Crc32(plain.get(), bodySize) != header.checksum) return NoFile(status, ChecksumMismatch);
+    if (!IsValidRenameListBody(static_cast<const char*>(plain.get()), bodySize)) return NoFile(status, BadBody);
+
+    if (body != nullptr) *body = static_cast<char*>(plain.release());
+    return file.release();
+}
+
+}  // namespace
+
+int32_t ReadScannerDirectory(char* buffer, uint32_t size) {
+    UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPathsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return -1;
+    DWORD type = REG_NONE;
+    DWORD length = size;
+    const LONG result =
+        RegQueryValueExA(key.get(), kDirectoryValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &length);
+    if (result == ERROR_MORE_DATA) return -2;
+    if (result != ERROR_SUCCESS || type != REG_SZ) return -1;
+    // A string stored without its terminator is taken only with one inside
+    // the bytes read: the platform may add one behind them, or have no room.
+    if (std::memchr(buffer, '\0', length) == nullptr) return length >= size ? -2 : -1;
     return 0;
+}
+
+FILE* OpenRenameList(int32_t mode, char** body, int32_t* status) {
+    *status = Ok;
+    if (body != nullptr) *body = nullptr;
+    if (mode != RenameListWrite && mode != RenameListRead) return NoFile(status, OpenFailed);
+    char path[MAX_PATH];
+    if (!MakeRenameListPath(path, status)) return nullptr;
+    return mode == RenameListWrite ? CreateRenameList(path, status) : ReadRenameList(path, body, status);
+}
+
+int32_t AddRenamePair(FILE* file, const char* existingPath, const char* newPath, int32_t* status) {
+    *status = Ok;
+    const size_t existingSize = std::strlen(existingPath) + 1;
+    const size_t newSize = std::strlen(newPath) + 1;
+    // An empty path would read as the end of the list, and the scanner
+    // refuses a file above its limit: such a pair is refused now rather than
+    // reported as handed over. The final byte is the end of the list.
+    const long position = std::ftell(file);
+    if (existingSize == 1 || newSize == 1 || position < 0 ||
+        static_cast<unsigned long>(position) + existingSize + newSize + 1 > RenameListMaxFileSize) {
+        return Failed(status, IoError);
+    }
+    if (std::fwrite(existingPath, existingSize, 1, file) != 1 || std::fwrite(newPath, newSize, 1, file) != 1) {
+        return Failed(status, IoError);
+    }
+    return 1;
+}
+
+int32_t FinishRenameList(FILE* file, int32_t* status) {
+    // The caller hands the file over whatever the outcome.
+    UniqueFile owner(file);
+    *status = Ok;
+    if (std::fputc('\0', file) == EOF) return Failed(status, IoError);
+    const long size = std::ftell(file);
+    if (size <= static_cast<long>(RenameListHeaderSize) || std::fseek(file, RenameListHeaderSize, SEEK_SET) != 0) {
+        return Failed(status, IoError);
+    }
+    const uint32_t bodySize = static_cast<uint32_t>(size) - RenameListHeaderSize;
+    UniqueMemory body(std::malloc(bodySize));
+    if (!body) return Failed(status, OutOfMemory);
+    if (std::fread(body.get(), bodySize, 1, file) != 1) return Failed(status, IoError);
+    const uint32_t checksum = Crc32(body.get(), bodySize);
+    ScrambleRenameList(body.get(), bodySize);
+    if (std::fseek(file, RenameListHeaderSize, SEEK_SET) != 0 || std::fwrite(body.get(), bodySize, 1, file) != 1) {
+        return Failed(status, IoError);
+    }
+    body.reset();
+    if (std::fseek(file, offsetof(RenameListHeader, checksum), SEEK_SET) != 0 ||
+        std::fwrite(&checksum, sizeof checksum, 1, file) != 1) {
+        return Failed(status, IoError);
+    }
+    if (std::fclose(owner.release()) != 0) return Failed(status, CloseFailed);
+    return 1;
 }

@@ -1,6 +1,11 @@
 #include "scanner/registry_path.h"
 
-// Placeholders until registry path values land.
+#include <cstdlib>
+#include <cstring>
+
+#include "app/guards.h"
+#include "scanner/registry_path_syntax.h"
+
 const RootKeyEntry RootKeyTable[] = {
     {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
     {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
@@ -9,5 +14,59 @@ const RootKeyEntry RootKeyTable[] = {
     {nullptr, nullptr},
 };
 
-int ReadRegistryPathValue(void* /*buffer*/, int /*bufferSize*/, const char* /*path*/) { return 4; }
-int OpenRegistryPath(const char* /*path*/, HKEY* /*key*/, int* /*keyIsRoot*/, char** /*valueName*/) { return 4; }
+namespace {
+
+char* CopyText(const char* text, size_t length) {
+    char* copy = static_cast<char*>(std::malloc(length + 1));
+    if (copy == nullptr) return nullptr;
+    std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+}  // namespace
+
+int OpenRegistryPath(const char* path, HKEY* key, int* keyIsRoot, char** valueName) {
+    *key = nullptr;
+    *keyIsRoot = 0;
+    *valueName = nullptr;
+    UniqueMemory copy(CopyText(path, std::strlen(path)));
+    if (!copy) return 100;
+    char* text = static_cast<char*>(copy.get());
+
+    RegistryPathParts parts;
+    if (!SplitRegistryPath(text, &parts)) return 4;
+    const RootKeyEntry* entry = RootKeyTable;
+    while (entry->name != nullptr && !EqualsIgnoringCase(text, parts.rootLength, entry->name)) ++entry;
+    if (entry->name == nullptr) return 4;
+
+    UniqueRegKey opened;
+    if (!parts.valueUnderRoot) {
+        text[parts.keyStart + parts.keyLength] = '\0';
+        if (RegOpenKeyExA(entry->root, text + parts.keyStart, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return 1;
+    }
+    char* name = CopyText(text + parts.valueStart, parts.valueLength);
+    if (name == nullptr) return 100;
+
+    *keyIsRoot = parts.valueUnderRoot;
+    *key = parts.valueUnderRoot ? entry->root : opened.release();
+    *valueName = name;
+    return 0;
+}
+
+int ReadRegistryPathValue(void* buffer, int bufferSize, const char* path) {
+    HKEY key;
+    int keyIsRoot;
+    char* valueName;
+    const int opened = OpenRegistryPath(path, &key, &keyIsRoot, &valueName);
+    if (opened != 0) return opened;
+    // A predefined root key belongs to the process, not to this call.
+    UniqueRegKey keyOwner(keyIsRoot ? nullptr : key);
+    UniqueMemory nameOwner(valueName);
+
+    // A negative size must not reach the platform as a huge unsigned length.
+    DWORD size = bufferSize > 0 ? static_cast<DWORD>(bufferSize) : 0;
+    const LONG status = RegQueryValueExA(key, valueName, nullptr, nullptr, static_cast<BYTE*>(buffer), &size);
+    if (status == ERROR_SUCCESS) return 0;
+    return status == ERROR_MORE_DATA ? 3 : 2;
+}

@@ -1,0 +1,213 @@
+#include <windows.h>
+#include <winternl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "scanner/registry_path.h"
+#include "scanner/registry_path_syntax.h"
+#include "tests/scanner/registry_fixture.h"
+
+namespace {
+
+const char kPortiva[] = "Software\\Tessival\\Norvane\\Portiva";
+#define PORTIVA "HKEY_LOCAL_MACHINE\\Software\\Tessival\\Norvane\\Portiva"
+const char kRootValue[] = "RavlokfixRootValue";
+
+class RegistryPathValues : public ::testing::Test {
+protected:
+    void SetUp() override {
+        using R = RegistryFixture;
+        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "DeviceName", REG_SZ, R::Sz("PV95"));
+        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "", REG_SZ, R::Sz("default"));
+        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "Name", REG_SZ, R::Sz("plain"));
+        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "Name\t", REG_SZ, R::Sz("tab"));
+        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "Name ", REG_SZ, R::Sz("space"));
+        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "Twenty", REG_BINARY, std::string("0123456789abcdefghij"));
+        registry_.Remove(HKEY_LOCAL_MACHINE, kPortiva, "Missing");
+        registry_.Set(HKEY_CURRENT_USER, "", kRootValue, REG_SZ, R::Sz("under root"));
+    }
+    RegistryFixture registry_;
+};
+
+struct ReadCase {
+    const char* path;
+    int size;
+    int code;
+    std::string data;  // the value's bytes when code is 0
+};
+
+TEST_F(RegistryPathValues, ReadsTheNamedValueOrSaysWhyNot) {
+    const std::string pv95("PV95", 5);
+    const ReadCase cases[] = {
+        {PORTIVA "\\\\DeviceName", 64, 0, pv95},
+        {"hkey_local_machine\\Software\\Tessival\\Norvane\\Portiva\\\\DeviceName", 64, 0, pv95},
+        {"HKLM\\Software\\Tessival\\Norvane\\Portiva\\\\DeviceName", 64, 4, ""},
+        {"HKEY_LOCAL_MACHINES\\Software\\Tessival\\Norvane\\Portiva\\\\DeviceName", 64, 4, ""},
+        {"HKEY_USER\\\\DeviceName", 64, 4, ""},
+        {PORTIVA "\\DeviceName", 64, 4, ""},  // no pair of backslashes
+        {"HKEY_LOCAL_MACHINE", 64, 4, ""},
+        {"", 64, 4, ""},
+        {"HKEY_CURRENT_USER\\\\RavlokfixRootValue", 64, 0, std::string("under root", 11)},
+        {PORTIVA "\\\\", 64, 0, std::string("default", 8)},
+        {PORTIVA "\\\\   ", 64, 0, std::string("default", 8)},
+        {PORTIVA "\\\\DeviceName   ", 64, 0, pv95},
+        {PORTIVA "\\\\Name\t", 64, 0, std::string("tab", 4)},
+        {PORTIVA "\\\\Name|ignored", 64, 0, std::string("plain", 6)},
+        {PORTIVA "\\\\Name |ignored  ", 64, 0, std::string("space", 6)},
+        {PORTIVA "\\\\Twenty", 16, 3, ""},
+        {PORTIVA "\\\\Twenty", 20, 0, "0123456789abcdefghij"},
+        {PORTIVA "\\\\Twenty", -1, 3, ""},
+        {PORTIVA "\\\\Missing", 64, 2, ""},
+        // The first pair ends KEY; the rest is the value name.
+        {"HKEY_LOCAL_MACHINE\\Software\\Tessival\\Norvane\\\\Portiva\\\\DeviceName", 64, 2, ""},
+        {"HKEY_LOCAL_MACHINE\\Software\\Tessival\\NoSuchKey\\\\DeviceName", 64, 1, ""},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string before(c.path);
+        unsigned char buffer[64];
+        std::memset(buffer, 0xCC, sizeof buffer);
+        EXPECT_EQ(ReadRegistryPathValue(buffer, c.size, c.path), c.code);
+        EXPECT_EQ(before, c.path);
+        if (c.code == 0) {
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), c.data.size()), c.data);
+        }
+        // Nothing is written beyond the size given.
+        for (size_t i = c.size > 0 ? c.size : 0; i < sizeof buffer; ++i) {
+            if (c.code == 0 && i == c.data.size()) continue;  // room for the platform's own terminator
+            ASSERT_EQ(buffer[i], 0xCC) << i;
+        }
+    }
+}
+
+TEST_F(RegistryPathValues, OpenHandsOverKeyAndOwnedValueName) {
+    HKEY key = nullptr;
+    int isRoot = -1;
+    char* name = nullptr;
+    ASSERT_EQ(OpenRegistryPath("HKEY_CURRENT_USER\\\\RavlokfixRootValue  ", &key, &isRoot, &name), 0);
+    EXPECT_EQ(key, HKEY_CURRENT_USER);
+    EXPECT_EQ(isRoot, 1);
+    EXPECT_STREQ(name, kRootValue);
+    std::free(name);
+
+    ASSERT_EQ(OpenRegistryPath(PORTIVA "\\\\Name |x", &key, &isRoot, &name), 0);
+    EXPECT_EQ(isRoot, 0);
+    EXPECT_STREQ(name, "Name ");
+    // Opened for reading only.
+    EXPECT_EQ(RegSetValueExA(key, "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>("w"), 2), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    std::free(name);
+
+    for (const char* bad : {"HKLM\\\\x", "HKEY_LOCAL_MACHINE\\Software\\Tessival\\NoSuchKey\\\\x"}) {
+        key = HKEY_CLASSES_ROOT;
+        isRoot = -1;
+        name = reinterpret_cast<char*>(1);
+        EXPECT_NE(OpenRegistryPath(bad, &key, &isRoot, &name), 0);
+        EXPECT_EQ(key, nullptr);
+        EXPECT_EQ(name, nullptr);
+    }
+}
+
+// Handles this process holds, from the system's handle list (Wine's
+// GetProcessHandleCount always answers 0).
+int OpenHandleCount() {
+    struct Entry {
+        USHORT process;
+        USHORT creator;
+        UCHAR type;
+        UCHAR attributes;
+        USHORT handle;
+        PVOID object;
+        ULONG access;
+    };
+    struct List {
+        ULONG count;
+        Entry entries[1];
+    };
+    std::vector<char> buffer(1 << 22);
+    ULONG length = 0;
+    const auto SystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
+    if (NtQuerySystemInformation(SystemHandleInformation, buffer.data(), buffer.size(), &length) != 0) return -1;
+    const auto* list = reinterpret_cast<const List*>(buffer.data());
+    int count = 0;
+    for (ULONG i = 0; i < list->count; ++i) {
+        if (list->entries[i].process == static_cast<USHORT>(GetCurrentProcessId())) ++count;
+    }
+    return count;
+}
+
+// Repeated calls of every outcome leave no key handle behind.
+TEST_F(RegistryPathValues, NoHandleLeftOpen) {
+    const char* const paths[] = {PORTIVA "\\\\DeviceName", PORTIVA "\\\\Missing", PORTIVA "\\\\Twenty",
+                                 "HKEY_LOCAL_MACHINE\\Software\\Tessival\\NoSuchKey\\\\x",
+                                 "HKEY_CURRENT_USER\\\\RavlokfixRootValue"};
+    char buffer[16];
+    ReadRegistryPathValue(buffer, sizeof buffer, paths[0]);
+    const int before = OpenHandleCount();
+    ASSERT_GT(before, 0);
+    for (int round = 0; round < 20; ++round) {
+        for (const char* path : paths) ReadRegistryPathValue(buffer, sizeof buffer, path);
+    }
+    EXPECT_EQ(OpenHandleCount(), before);
+}
+
+struct SplitCase {
+    const char* path;
+    int ok;
+    const char* root;
+    int underRoot;
+    const char* key;
+    const char* value;
+};
+
+std::string Part(const char* path, size_t start, size_t length) { return std::string(path + start, length); }
+
+TEST(RegistryPathSyntax, SplitsRootKeyAndValueName) {
+    const SplitCase cases[] = {
+        {"R\\K\\\\V", 1, "R", 0, "K", "V"},
+        {"R\\A\\B\\C\\\\V\\W", 1, "R", 0, "A\\B\\C", "V\\W"},
+        {"R\\\\V", 1, "R", 1, "", "V"},
+        {"R\\\\\\V", 1, "R", 1, "", "\\V"},
+        {"R\\K\\\\\\V", 1, "R", 0, "K", "\\V"},
+        {"R\\K\\\\", 1, "R", 0, "K", ""},
+        {"R\\\\", 1, "R", 1, "", ""},
+        {"\\\\V", 1, "", 1, "", "V"},
+        {"R\\K \\\\V \t  ", 1, "R", 0, "K ", "V \t"},
+        {"R\\K\\\\V  |x  ", 1, "R", 0, "K", "V  "},
+        {"R\\K\\\\|", 1, "R", 0, "K", ""},
+        {"R\\K\\\\V|a|b", 1, "R", 0, "K", "V"},
+        {"R\\K|x\\\\V", 1, "R", 0, "K|x", "V"},
+        {"R", 0, "", 0, "", ""},
+        {"R\\", 0, "", 0, "", ""},
+        {"R\\K", 0, "", 0, "", ""},
+        {"R\\K\\", 0, "", 0, "", ""},
+        {"R\\K\\V\\", 0, "", 0, "", ""},
+        {"", 0, "", 0, "", ""},
+    };
+    for (const SplitCase& c : cases) {
+        SCOPED_TRACE(c.path);
+        RegistryPathParts parts{};
+        ASSERT_EQ(SplitRegistryPath(c.path, &parts), c.ok);
+        if (!c.ok) continue;
+        EXPECT_EQ(Part(c.path, 0, parts.rootLength), c.root);
+        EXPECT_EQ(parts.valueUnderRoot, c.underRoot);
+        EXPECT_EQ(Part(c.path, parts.keyStart, parts.keyLength), c.key);
+        EXPECT_EQ(Part(c.path, parts.valueStart, parts.valueLength), c.value);
+    }
+}
+
+TEST(RegistryPathSyntax, RootNamesMatchWholeAndWithoutCase) {
+    EXPECT_EQ(EqualsIgnoringCase("hKeY_UsErS", 10, "HKEY_USERS"), 1);
+    EXPECT_EQ(EqualsIgnoringCase("HKEY_USERSX", 10, "HKEY_USERS"), 1);  // only the given length counts
+    EXPECT_EQ(EqualsIgnoringCase("HKEY_USER", 9, "HKEY_USERS"), 0);
+    EXPECT_EQ(EqualsIgnoringCase("HKEY_USERS_", 11, "HKEY_USERS"), 0);
+    EXPECT_EQ(EqualsIgnoringCase("HKEY~USERS", 10, "HKEY_USERS"), 0);  // '~' is '^' + 32, not a letter
+    EXPECT_EQ(EqualsIgnoringCase("", 0, ""), 1);
+}
+
+}  // namespace
