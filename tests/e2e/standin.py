@@ -130,6 +130,11 @@ def install_service(box):
     box.wine("sc", "create", SERVICE, "type=", "own", "start=", "demand", "binPath=", path)
 
 
+def remove_service(box):
+    box.wine("sc", "stop", SERVICE, check=False)
+    box.wine("sc", "delete", SERVICE)
+
+
 def start_service(box, state=RUNNING):
     set_service_report(box, state)
     box.wine("sc", "start", SERVICE)

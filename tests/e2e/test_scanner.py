@@ -52,6 +52,7 @@ class NtDriver(SandboxTestCase):
     def setUp(self):
         super().setUp()
         standin.install_driver(self.box)
+        self.addCleanup(standin.remove_driver, self.box)
 
     def test_full_run_switches_off_before_and_on_after(self):
         res = self.box.run_program()
@@ -127,6 +128,7 @@ class Win9xFamily(SandboxTestCase):
     def setUp(self):
         super().setUp()
         standin.install_driver(self.box)
+        self.addCleanup(standin.remove_driver, self.box)
         self.box.see_win98("scanner_probe.exe")
 
     # DeviceName value (data, type), the device the text form goes to
@@ -162,6 +164,16 @@ class Win9xFamily(SandboxTestCase):
                 self.assertEqual(setting_open.share, 0)
                 self.assertEqual(setting_open.options & (SYNCHRONOUS_IO | DELETE_ON_CLOSE), 0, "not overlapped")
 
+    def test_full_run(self):
+        self.box.see_win98()
+        res = self.box.run_program()
+        self.assertEqual(res.code, 0)
+        self.assertEqual([l for l in self.box.log_lines() if "PV" in l or "Setting" in l],
+                         ["Setting change status =0 error=5"] * 2)
+        self.assertEqual(describe(standin.requests(self.box)),
+                         ["open QDX #1", "0x200 #1 in=b'0\\x00' out=0", "close #1", "open pvxk95 #2", "close #2",
+                          "open QDX #3", "0x200 #3 in=b'1\\x00' out=0", "close #3", "open pvxk95 #4", "close #4"])
+
     def test_text_form_reaches_the_driver_but_is_judged_by_wines_last_error(self):
         run = run_probe(self.box, "send", "1", "setting", "1")
         # The request succeeds, but Wine's 9x DeviceIoControl first asks
@@ -193,9 +205,13 @@ class ServiceStates(SandboxTestCase):
     def loaded(self, probes=None):
         return run_probe(self.box, "service", SERVICE, probes=probes).output
 
+    def install(self):
+        standin.install_service(self.box)
+        self.addCleanup(standin.remove_service, self.box)
+
     def test_loaded_for_each_state(self):
         self.assertEqual(self.loaded(), ["service=0"], "missing service")
-        standin.install_service(self.box)
+        self.install()
         self.assertEqual(self.loaded(), ["service=0"], "installed, never started")
         standin.start_service(self.box)
         for state, loaded in self.STATES:
@@ -209,7 +225,7 @@ class ServiceStates(SandboxTestCase):
         self.assertEqual(self.loaded(), ["service=0"])
 
     def test_outside_nt_family_by_version(self):
-        standin.install_service(self.box)
+        self.install()
         standin.start_service(self.box)
         self.box.see_win98("scanner_probe.exe")
         self.assertEqual(self.loaded(), ["service=0"])
