@@ -30,8 +30,8 @@ struct NtExchange {
     uint16_t answer;
 };
 
-// Sends one request with the completion record; 1 when it completed at once.
-// *pending is set when the driver took the request without completing it.
+// Sends one request with its completion record; 1 when the call reports
+// success. *pending is set when the driver keeps the request for later.
 int SendWithRecord(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
                    OVERLAPPED* overlapped, int* pending) {
     DWORD returned = 0;
@@ -109,7 +109,8 @@ int SwitchScannerNt(int enabled) {
     int pending = 0;
     bool tryForm54x = true;
     char text[2] = {static_cast<char>('0' + state), '\0'};
-    if (!SendWithRecord(device.get(), kSetStateText, text, sizeof text, nullptr, 0, &exchange->overlapped[0], &pending)) {
+    if (!SendWithRecord(device.get(), kSetStateText, text, sizeof text, nullptr, 0, &exchange->overlapped[0],
+                        &pending)) {
         TRACE(TraceDetail, "PV communication error in first phase %08X\n", static_cast<unsigned>(GetLastError()));
     } else {
         exchange->answer = 0xABCD;
