@@ -1,5 +1,62 @@
 #include "app/startup_entries.h"
 
-// Placeholders until start-up entry repair lands.
-void DeleteStartupValue(HKEY /*root*/, const char* /*keyPath*/, const char* /*valueName*/) {}
-void RepairSystemIniShell() {}
+#include <cstdio>
+
+#include "app/dropped_files.h"
+#include "app/guards.h"
+#include "app/outcome.h"
+#include "trace/trace.h"
+
+void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
+    HKEY opened = nullptr;
+    const LONG openStatus = RegOpenKeyExA(root, keyPath, 0, KEY_WRITE, &opened);
+    if (openStatus != ERROR_SUCCESS) {
+        TRACE(TraceDetail, "Cannot open key %s 0x%x\n", keyPath, static_cast<unsigned>(openStatus));
+        return;
+    }
+    const UniqueRegKey key(opened);
+    const LONG status = RegDeleteValueA(key.get(), valueName);
+    TRACE(TraceDetail, "Value %s of %s was deleted with status: %s (0x%x)\n", valueName, keyPath,
+          status == ERROR_SUCCESS ? "OK" : "failed", static_cast<unsigned>(status));
+}
+
+namespace {
+
+// Directory and name joined; false when the result would be cut.
+bool JoinPath(char (&path)[MAX_PATH], const char* directory, const char* name) {
+    return snprintf(path, sizeof path, "%s%s", directory, name) < static_cast<int>(sizeof path);
+}
+
+}  // namespace
+
+void RepairSystemIniShell() {
+    char windowsDirectory[MAX_PATH] = "";
+    char iniPath[MAX_PATH];
+    char backupPath[MAX_PATH];
+    // Backup first, on every run; without it the file is not touched. A cut
+    // path would name some other file, so it counts as a failed backup.
+    DWORD error = ERROR_SUCCESS;
+    const UINT length = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
+    if (length == 0) {
+        error = GetLastError();
+    } else if (length >= sizeof windowsDirectory ||
+               !AppendDirectorySeparator(windowsDirectory, sizeof windowsDirectory) ||
+               !JoinPath(iniPath, windowsDirectory, "system.ini") ||
+               !JoinPath(backupPath, windowsDirectory, "system.bak")) {
+        error = ERROR_FILENAME_EXCED_RANGE;
+    } else if (!CopyFileA(iniPath, backupPath, FALSE)) {
+        error = GetLastError();
+    }
+    if (error != ERROR_SUCCESS) {
+        TRACE(TraceDetail, "cannot make win.ini backup copy error =%ld\n", static_cast<long>(error));
+        AddError();
+        return;
+    }
+
+    // The bare name lets the platform find the file, or the registry
+    // section that the NT family maps it to.
+    char shell[MAX_PATH] = "";
+    if (GetPrivateProfileStringA("Boot", "Shell", "", shell, sizeof shell, "system.ini") == 0) return;
+    TRACE(TraceDetail, "system.ini boot.shell=%s, updating\n", shell);
+    WritePrivateProfileStringA("Boot", "Shell", "explorer.exe", "system.ini");
+}
