@@ -14,6 +14,7 @@ void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
         TRACE(TraceDetail, "Cannot open key %s 0x%x\n", keyPath, static_cast<unsigned>(openStatus));
         return;
     }
+    // Owned only once the open succeeded: a failed open leaves nothing to close.
     const UniqueRegKey key(opened);
     const LONG status = RegDeleteValueA(key.get(), valueName);
     TRACE(TraceDetail, "Value %s of %s was deleted with status: %s (0x%x)\n", valueName, keyPath,
@@ -27,27 +28,36 @@ bool JoinPath(char (&path)[MAX_PATH], const char* directory, const char* name) {
     return snprintf(path, sizeof path, "%s%s", directory, name) < static_cast<int>(sizeof path);
 }
 
-}  // namespace
-
-void RepairSystemIniShell() {
+// Copies system.ini to system.bak, replacing an old backup. A cut path
+// would name some other file, so it counts as a failed backup.
+bool MakeSystemIniBackup(DWORD* error) {
     char windowsDirectory[MAX_PATH] = "";
     char iniPath[MAX_PATH];
     char backupPath[MAX_PATH];
-    // Backup first, on every run; without it the file is not touched. A cut
-    // path would name some other file, so it counts as a failed backup.
-    DWORD error = ERROR_SUCCESS;
+    SetLastError(ERROR_SUCCESS);
     const UINT length = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
     if (length == 0) {
-        error = GetLastError();
-    } else if (length >= sizeof windowsDirectory ||
-               !AppendDirectorySeparator(windowsDirectory, sizeof windowsDirectory) ||
-               !JoinPath(iniPath, windowsDirectory, "system.ini") ||
-               !JoinPath(backupPath, windowsDirectory, "system.bak")) {
-        error = ERROR_FILENAME_EXCED_RANGE;
-    } else if (!CopyFileA(iniPath, backupPath, FALSE)) {
-        error = GetLastError();
+        *error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_PATH_NOT_FOUND;
+        return false;
     }
-    if (error != ERROR_SUCCESS) {
+    if (length >= sizeof windowsDirectory || !AppendDirectorySeparator(windowsDirectory, sizeof windowsDirectory) ||
+        !JoinPath(iniPath, windowsDirectory, "system.ini") || !JoinPath(backupPath, windowsDirectory, "system.bak")) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    if (!CopyFileA(iniPath, backupPath, FALSE)) {
+        *error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void RepairSystemIniShell() {
+    // Backup first, on every run; without it the file is not touched.
+    DWORD error = ERROR_SUCCESS;
+    if (!MakeSystemIniBackup(&error)) {
         TRACE(TraceDetail, "cannot make win.ini backup copy error =%ld\n", static_cast<long>(error));
         AddError();
         return;
