@@ -13,19 +13,6 @@
 
 namespace {
 
-constexpr uint32_t Worm0 = 0xB9478CE5u;
-constexpr uint32_t Worm1 = 0x759D1D05u;
-
-// First 8192 bytes of a worm stand-in: TestBytes(100, 8192) with 4 bytes at
-// 0x40 chosen (by zlib, through tests/detect/make_vectors.py) so that the
-// region carries the signature.
-std::string WormRegion(uint32_t crc) {
-    std::string region = TestBytes(100, 8192);
-    const char* patch = crc == Worm0 ? "\xA9\x87\xD7\x4B" : "\xE8\xE0\x5F\xC1";
-    region.replace(0x40, 4, patch, 4);
-    return region;
-}
-
 struct Scan {
     int32_t opened;
     int32_t index;
@@ -51,8 +38,8 @@ Scan ScanAll(const std::string& path, const FileSignature* table = SignatureTabl
 
 TEST(IsFileInfected, RecognisesTheFirst8192BytesWhateverFollows) {
     TempDir dir;
-    const std::string region0 = WormRegion(Worm0);
-    const std::string region1 = WormRegion(Worm1);
+    const std::string region0 = WormRegion(WormSignature0);
+    const std::string region1 = WormRegion(WormSignature1);
     const std::string tail = TestBytes(101, 5000);
     std::string flippedInside = region0 + tail;
     flippedInside[8191] ^= 1;
@@ -96,7 +83,7 @@ TEST(IsFileInfected, RecognisesTheFirst8192BytesWhateverFollows) {
 
 TEST(IsFileInfected, FileThatCannotBeOpenedIsNotInfected) {
     TempDir dir;
-    const std::string worm = WormRegion(Worm0) + "tail";
+    const std::string worm = WormRegion(WormSignature0) + "tail";
     const std::string folder = dir / "folder.exe";
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     const std::string held = dir / "held.exe";
@@ -150,7 +137,7 @@ HANDLE NextFreeHandleSlot() {
 TEST(IsFileInfected, LeavesNoHandleOpen) {
     TempDir dir;
     const std::string worm = dir / "worm.exe";
-    WriteWholeFile(worm, WormRegion(Worm0));
+    WriteWholeFile(worm, WormRegion(WormSignature0));
     const std::string clean = dir / "clean.exe";
     WriteWholeFile(clean, "MZ");
     const std::string paths[] = {worm, clean, dir.path(), dir / "missing.exe"};
@@ -162,7 +149,7 @@ TEST(IsFileInfected, LeavesNoHandleOpen) {
 
 TEST(ScanFileSignatures, RowsAreTriedInOrderWithinTheBufferLimit) {
     TempDir dir;
-    const std::string content = WormRegion(Worm0) + TestBytes(102, 12000);
+    const std::string content = WormRegion(WormSignature0) + TestBytes(102, 12000);
     const std::string path = dir / "rows.bin";
     WriteWholeFile(path, content);
     const auto crcAt = [&](uint32_t offset, uint32_t length) {
@@ -177,15 +164,15 @@ TEST(ScanFileSignatures, RowsAreTriedInOrderWithinTheBufferLimit) {
         const char* console;
     } cases[] = {
         {"empty table", {{0, 0, 0}}, -1, ""},
-        {"end row ends the table", {{0, 0, 0}, {0, 8192, Worm0}, {0, 0, 0}}, -1, ""},
+        {"end row ends the table", {{0, 0, 0}, {0, 8192, WormSignature0}, {0, 0, 0}}, -1, ""},
         {"region inside the file", {{100, 16, crcAt(100, 16)}, {0, 0, 0}}, 0, ""},
-        {"first match wins", {{0, 8192, Worm0}, {0, 8192, Worm0}, {0, 0, 0}}, 0, ""},
-        {"later row after a miss", {{0, 16, 0}, {0, 8192, Worm0}, {0, 0, 0}}, 1, ""},
+        {"first match wins", {{0, 8192, WormSignature0}, {0, 8192, WormSignature0}, {0, 0, 0}}, 0, ""},
+        {"later row after a miss", {{0, 16, 0}, {0, 8192, WormSignature0}, {0, 0, 0}}, 1, ""},
         {"row of 12288 bytes is read", {{0, 12288, crcAt(0, 12288)}, {0, 0, 0}}, 0, ""},
-        {"row over 12288 bytes is never tried", {{0, 12289, crcAt(0, 12289)}, {0, 8192, Worm0}, {0, 0, 0}}, 1, ""},
+        {"row over 12288 bytes is never tried", {{0, 12289, crcAt(0, 12289)}, {0, 8192, WormSignature0}, {0, 0, 0}}, 1, ""},
         {"region past the end", {{size - 10, 11, 0}, {size - 10, 10, crcAt(size - 10, 10)}, {0, 0, 0}}, 1, ""},
-        {"seek far past the end", {{0x7FFFFFFF, 16, 0}, {0, 8192, Worm0}, {0, 0, 0}}, 1, ""},
-        {"failed seek is reported and skipped", {{0x80000000u, 16, 0}, {0, 8192, Worm0}, {0, 0, 0}}, 1,
+        {"seek far past the end", {{0x7FFFFFFF, 16, 0}, {0, 8192, WormSignature0}, {0, 0, 0}}, 1, ""},
+        {"failed seek is reported and skipped", {{0x80000000u, 16, 0}, {0, 8192, WormSignature0}, {0, 0, 0}}, 1,
          "seek failed\n"},
         {"every failed seek is reported",
          {{0xFFFFFFFFu, 16, 0}, {0x80000000u, 20000, 0}, {0, 0, 0}}, -1, "seek failed\nseek failed\n"},

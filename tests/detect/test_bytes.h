@@ -14,3 +14,15 @@ inline std::string TestBytes(uint32_t seed, size_t length) {
     }
     return out;
 }
+
+constexpr uint32_t WormSignature0 = 0xB9478CE5u;
+constexpr uint32_t WormSignature1 = 0x759D1D05u;
+
+// First 8192 bytes of a worm stand-in: TestBytes(100, 8192) with 4 bytes at
+// 0x40 chosen (by zlib, through tests/detect/make_vectors.py) so that the
+// region carries that signature.
+inline std::string WormRegion(uint32_t signature) {
+    std::string region = TestBytes(100, 8192);
+    region.replace(0x40, 4, signature == WormSignature0 ? "\xA9\x87\xD7\x4B" : "\xE8\xE0\x5F\xC1", 4);
+    return region;
+}

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "app/guards.h"
+#include "tests/app/trace_capture.h"
 #include "tests/detect/holder_process.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
-#include "trace/trace.h"
 
 namespace {
 
@@ -27,28 +27,20 @@ bool Present(const std::string& path) { return GetFileAttributesA(path.c_str()) 
 class ReplaceFileTest : public testing::Test {
 protected:
     void SetUp() override {
-        OpenTraceFile(log_.c_str(), "w");
         // The restart-time scheduler refuses deletions on the NT family to
         // a user outside the Administrators group, and has no scanner to
         // hand renames to: every scheduling below is refused.
         SetProbeAnswer(ProbeIsNt, 1);
         SetProbeAnswer(ProbeAdmin, 0);
     }
-    void TearDown() override {
-        ResetProbeAnswers();
-        OpenTraceFile("NUL", "w");  // lets the folder go
-    }
+    void TearDown() override { ResetProbeAnswers(); }
 
     // Lines of ReplaceFile and FileExist written since the last call;
     // the scheduler's own lines are its business.
     std::vector<std::string> TakeLines() {
-        const std::string text = ReadWholeFile(log_);
         std::vector<std::string> lines;
-        for (size_t at = taken_, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
-            const std::string line = text.substr(at, end - at);
+        for (const std::string& line : trace_.Lines())
             if (line.rfind(Tag, 0) == 0 || line.rfind(Exist, 0) == 0) lines.push_back(line);
-            taken_ = end + 2;
-        }
         return lines;
     }
 
@@ -81,8 +73,7 @@ protected:
     }
 
     TempDir dir_;
-    const std::string log_ = dir_ / "trace.log";
-    size_t taken_ = 0;
+    TraceCapture trace_{dir_ / "trace.log"};
     UniqueFileHandle exclusive_;
 };
 
