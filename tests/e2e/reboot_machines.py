@@ -1,6 +1,6 @@
 """Helpers for the restart cases: a 64-bit machine (made once per test run,
 on demand), a program that holds a file open, the platform's pending delayed
-moves, the short form of a path."""
+moves, the short form of a path, programs that run beside a test."""
 
 import fcntl
 import os
@@ -55,16 +55,16 @@ def host_path32(box, windows_path):
     return path
 
 
-class FileHolder:
-    """A program that holds a file open with read sharing only, so that it
-    can be neither deleted nor renamed until the holder ends."""
+class BackgroundProgram:
+    """A Windows program that runs beside the test until it ends it; its
+    first line of output tells whether it got ready."""
 
-    def __init__(self, box, windows_path):
-        self.proc = box.start(os.path.join(TEST_BIN, "file_holder.exe"), windows_path)
+    def __init__(self, box, *args):
+        self.proc = box.start(*args)
         self.first_line = self.proc.stdout.readline().decode("latin-1").strip()
 
-    def holding(self):
-        return self.first_line == "holding"
+    def running(self):
+        return self.proc.poll() is None
 
     def end(self):
         if self.proc.poll() is None:
@@ -73,11 +73,17 @@ class FileHolder:
         self.proc.stdout.close()
 
 
+def start_in_background(test, box, ready_line, *args):
+    program = BackgroundProgram(box, *args)
+    test.addCleanup(program.end)
+    test.assertEqual(program.first_line, ready_line)
+    return program
+
+
 def hold_file(test, box, windows_path):
-    holder = FileHolder(box, windows_path)
-    test.addCleanup(holder.end)
-    test.assertTrue(holder.holding(), holder.first_line)
-    return holder
+    """Holds the file open with read sharing only, so that it can be neither
+    deleted nor renamed until the holder ends."""
+    return start_in_background(test, box, "holding", os.path.join(TEST_BIN, "file_holder.exe"), windows_path)
 
 
 def pending_operations(box):

@@ -5,12 +5,14 @@ import os
 import subprocess
 import unittest
 
-from reboot_machines import Sandbox64TestCase, hold_file, host_path32, pending_operations, short_path
+from reboot_machines import (Sandbox64TestCase, hold_file, host_path32, pending_operations, short_path,
+                             start_in_background)
 from sandbox import TEST_BIN, SandboxTestCase
 
 import wormify  # noqa: E402  (found through the path that sandbox sets up)
 
 DROPPED = "C:\\windows\\system32\\winupdate.exe"
+WORM_COPY = "C:\\windows\\temp\\wormcopy.exe"
 WININIT = "C:\\windows\\WININIT.INI"
 FOUND_AND_REMOVED = "Infection was found and removed\n"
 FOUND_WITH_ERROR = "Infection was found.  An error occurred in the disinfection process.\n"
@@ -76,6 +78,27 @@ class NtFamily(RestartCase):
         self.box.restart()
         self.assertFalse(self.box.exists(DROPPED))
         self.assertEqual(pending_operations(self.box), [])
+
+
+class RefusedTermination(RestartCase):
+    def test_worm_copy_that_cannot_be_ended_is_deleted_at_restart(self):
+        # A stand-in that denies everyone the right to end it.
+        wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), self.box.host_path(WORM_COPY))
+        worm = start_in_background(self, self.box, "protected", WORM_COPY, "600000")
+        res = self.box.run_program()
+        if "in memory" not in res.stdout:
+            self.skipTest("this build does not walk the running processes yet")
+        self.assertIn("Infected process was found in memory\n", res.stdout)
+        self.check_scheduled_run(res, WORM_COPY)
+        lines = self.box.log_lines()
+        self.assertTrue(any(line.startswith(f"cannot open infected process {WORM_COPY}, Error=") for line in lines),
+                        lines)
+        self.assertTrue(worm.running())
+        self.assertIn("\\??\\" + WORM_COPY, pending_operations(self.box))
+
+        worm.end()
+        self.box.restart()
+        self.assertFalse(self.box.exists(WORM_COPY))
 
 
 class Win9xFamily(RestartCase):
