@@ -188,6 +188,8 @@ class Wow64(RestartCase, Sandbox64TestCase):
         res = self.box.run_program()
         self.check_scheduled_run(res, DROPPED)
         pending = [name.lower() for name in pending_operations(self.box)]
+        self.assertIn(f"{SCHEDULE}Native path for the restart ({DROPPED} -> C:\\windows\\syswow64\\winupdate.exe).",
+                      self.box.log_lines())
 
         holder.end()
         self.box.restart()
