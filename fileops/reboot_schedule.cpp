@@ -1,4 +1,155 @@
 #include "fileops/reboot_schedule.h"
 
-// Placeholder until reboot-time scheduling lands: nothing is scheduled.
-int32_t AddFileToAutomaticRenameList(const char* /*existingPath*/, const char* /*newPath*/) { return 0; }
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "app/guards.h"
+#include "app/platform.h"
+#include "fileops/ini_file.h"
+#include "fileops/rename_list.h"
+#include "fileops/replace_file.h"
+#include "scanner/scanner_channel.h"
+#include "trace/trace.h"
+
+namespace {
+
+constexpr const char* ScannerServiceName = "Norvane Portiva";
+
+template <typename Function>
+Function LookUp(HMODULE module, const char* name) {
+    // Through the generic function pointer type, which converts to any other.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// A 32-bit program on a 64-bit system sees the 32-bit system folder under the
+// native one's name, but the restart carries out a delayed move as a native
+// program would and would act on the native folder. Paths in the system
+// directory are therefore recorded under the 32-bit folder's own name.
+std::string PathForRestart(const char* path) {
+    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+    using GetSystemWow64DirectoryFunction = UINT(WINAPI*)(LPSTR, UINT);
+    // Both are missing on older systems, which have no WoW64.
+    const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    const auto isWow64Process = LookUp<IsWow64ProcessFunction>(kernel, "IsWow64Process");
+    const auto getSystemWow64Directory = LookUp<GetSystemWow64DirectoryFunction>(kernel, "GetSystemWow64DirectoryA");
+    BOOL wow64 = FALSE;
+    if (isWow64Process == nullptr || getSystemWow64Directory == nullptr ||
+        !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+        return path;
+    }
+
+    char systemDir[MAX_PATH];
+    char wow64Dir[MAX_PATH];
+    const UINT systemLength = GetSystemDirectoryA(systemDir, sizeof systemDir);
+    const UINT wow64Length = getSystemWow64Directory(wow64Dir, sizeof wow64Dir);
+    if (systemLength == 0 || systemLength >= sizeof systemDir || wow64Length == 0 || wow64Length >= sizeof wow64Dir ||
+        _strnicmp(path, systemDir, systemLength) != 0 || path[systemLength] != '\\') {
+        return path;
+    }
+    std::string native = std::string(wow64Dir, wow64Length) + (path + systemLength);
+    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Native path for the restart (%s -> %s).\n", path,
+          native.c_str());
+    return native;
+}
+
+int32_t ScheduleDelayedMove(const char* existingPath, const char* newPath) {
+    const std::string existing = PathForRestart(existingPath);
+    std::optional<std::string> target;
+    if (newPath != nullptr) target = PathForRestart(newPath);
+    const BOOL moved = MoveFileExA(existing.c_str(), target ? target->c_str() : nullptr,
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (moved) {
+        TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Operation is executed during reboot.\n");
+    } else {
+        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
+    }
+    return moved;
+}
+
+int32_t HandRenameToScanner(const char* existingPath, const char* newPath) {
+    int32_t status = Ok;
+    char* body = nullptr;  // only filled when reading a list
+    FILE* list = OpenRenameList(RenameListWrite, &body, &status);
+    bool ok = list != nullptr;
+    if (ok) {
+        ok = AddRenamePair(list, existingPath, newPath, &status) != 0;
+        // Finishing closes the list, also after a failed addition.
+        ok = FinishRenameList(list, &status) != 0 && ok;
+    }
+    if (!ok) {
+        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Portiva cannot do the renaming.\n");
+        return 0;
+    }
+    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Portiva will do the renaming.\n");
+    return 1;
+}
+
+// The 260-character short form, or false when there is none.
+bool ShortPath(const char* path, char (&shortPath)[MAX_PATH]) {
+    const DWORD length = GetShortPathNameA(path, shortPath, MAX_PATH);
+    if (length != 0 && length < MAX_PATH) return true;
+    TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: GetShortPathName() call failed.\n");
+    return false;
+}
+
+// A rename needs its target to exist so that it has a short name.
+void CreatePlaceholder(const char* path) {
+    UniqueFile file(fopen(path, "w"));
+    if (file) fputs("Delete me!", file.get());
+}
+
+// Appends key=value to section "rename" of WININIT.INI in the Windows
+// directory. False when the file cannot be written.
+bool AppendWininitEntry(const char* key, const char* value) {
+    char windowsDir[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (length == 0 || length >= sizeof windowsDir) return false;
+    const std::string iniPath = std::string(windowsDir, length) + "\\WININIT.INI";
+    IniFile model;
+    LoadIniFile(model, iniPath.c_str());  // a missing file starts empty
+    // Occurrence 999 appends unless a thousand entries of that key exist.
+    SetIniEntry(model, "rename", key, value, 999);
+    return SaveIniFile(model, iniPath.c_str()) == 0;
+}
+
+int32_t AddToWininit(const char* existingPath, const char* newPath) {
+    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: System is not NT.\n");
+    char shortExisting[MAX_PATH];
+    if (!ShortPath(existingPath, shortExisting)) return 0;
+    char shortNew[MAX_PATH];
+    if (newPath != nullptr) {
+        if (!FileExist(newPath)) CreatePlaceholder(newPath);
+        if (!ShortPath(newPath, shortNew)) return 0;
+    }
+
+    if (!AppendWininitEntry(newPath != nullptr ? shortNew : "nul", shortExisting)) {
+        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
+        return 0;
+    }
+    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Operation will be executed during reboot.\n");
+    return 1;
+}
+
+}  // namespace
+
+int32_t AddFileToAutomaticRenameList(const char* existingPath, const char* newPath) {
+    if (!IsWindowsNT()) return AddToWininit(existingPath, newPath);
+
+    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: System is NT.\n");
+    if (IsAdministrator()) {
+        TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: User is admin.\n");
+        return ScheduleDelayedMove(existingPath, newPath);
+    }
+    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: User is not admin.\n");
+    // Only renames go to the scanner; a deletion is refused without asking.
+    if (newPath == nullptr || !IsServiceLoaded(ScannerServiceName)) {
+        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: No admin rights, no PV -> No renaming at reboot.\n");
+        return 0;
+    }
+    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Portiva is loaded and can be used for renaming.\n");
+    return HandRenameToScanner(existingPath, newPath);
+}

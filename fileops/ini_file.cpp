@@ -1,0 +1,227 @@
+#include "fileops/ini_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr size_t Leading = static_cast<size_t>(-1);
+
+struct FileCloser {
+    void operator()(FILE* file) const { fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+}
+
+std::vector<IniSection>::iterator FindSection(IniFile& model, std::string_view name) {
+    return std::find_if(model.sections.begin(), model.sections.end(),
+                        [name](const IniSection& section) { return SameName(section.name, name); });
+}
+
+IniEntry VerbatimLine(std::string_view text) {
+    IniEntry entry;
+    entry.value = text;
+    return entry;
+}
+
+// Reads one line into the model; a header changes the current section.
+void LoadLine(IniFile& model, size_t& current, std::string_view line) {
+    size_t indent = 0;
+    while (indent < line.size() && IsBlank(line[indent])) ++indent;
+
+    IniEntry entry;
+    if (indent == line.size() || line[indent] == ';') {
+        entry = VerbatimLine(line);
+    } else if (line[indent] == '[') {
+        const size_t close = line.find(']', indent + 1);
+        if (close == std::string_view::npos) {
+            entry = VerbatimLine(line);
+        } else {
+            const std::string_view name = line.substr(indent + 1, close - indent - 1);
+            auto found = FindSection(model, name);
+            if (found == model.sections.end()) {
+                model.sections.push_back(IniSection{std::string(name), {}});
+                found = model.sections.end() - 1;
+            }
+            current = static_cast<size_t>(found - model.sections.begin());
+            return;
+        }
+    } else {
+        const size_t equals = line.find('=', indent);
+        if (equals == std::string_view::npos) {
+            entry = VerbatimLine(line);
+        } else {
+            size_t keyEnd = equals;
+            while (keyEnd > indent && IsBlank(line[keyEnd - 1])) --keyEnd;
+            size_t valueStart = equals + 1;
+            while (valueStart < line.size() && IsBlank(line[valueStart])) ++valueStart;
+            entry.key = std::string(line.substr(indent, keyEnd - indent));
+            entry.value = line.substr(valueStart);
+            entry.indent = indent;
+            entry.blanksBeforeEquals = equals - keyEnd;
+            entry.blanksAfterEquals = valueStart - equals - 1;
+        }
+    }
+
+    if (current != Leading) {
+        model.sections[current].lines.push_back(std::move(entry));
+    } else {
+        if (!model.leading) model.leading.emplace();
+        model.leading->lines.push_back(std::move(entry));
+    }
+}
+
+void FormatLine(std::string& out, const IniEntry& entry) {
+    if (!entry.key) {
+        out += entry.value;
+        return;
+    }
+    out.append(entry.indent, ' ');
+    out += *entry.key;
+    out.append(entry.blanksBeforeEquals, ' ');
+    out += '=';
+    out.append(entry.blanksAfterEquals, ' ');
+    out += entry.value;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& text) {
+    FilePtr file(fopen(path.c_str(), "wb"));
+    if (!file) return false;
+    bool ok = fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+    ok = fflush(file.get()) == 0 && ok;
+    return fclose(file.release()) == 0 && ok;
+}
+
+}  // namespace
+
+void ClearIniFile(IniFile& model) { model = IniFile{}; }
+
+void ParseIniText(IniFile& model, std::string_view text) {
+    ClearIniFile(model);
+    size_t current = Leading;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (end == std::string_view::npos) {
+            text = {};
+        } else {
+            text.remove_prefix(end + 1);
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        }
+        LoadLine(model, current, line);
+    }
+}
+
+std::string FormatIniText(const IniFile& model) {
+    std::string out;
+    if (model.leading) {
+        const std::vector<IniEntry>& lines = model.leading->lines;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            FormatLine(out, lines[i]);
+            if (i + 1 < lines.size() || !model.sections.empty()) out += "\r\n";
+        }
+    }
+    for (size_t s = 0; s < model.sections.size(); ++s) {
+        const IniSection& section = model.sections[s];
+        out += '[';
+        out += section.name;
+        out += "]\r\n";
+        const bool lastSection = s + 1 == model.sections.size();
+        for (size_t i = 0; i < section.lines.size(); ++i) {
+            FormatLine(out, section.lines[i]);
+            if (!lastSection || i + 1 < section.lines.size()) out += "\r\n";
+        }
+    }
+    return out;
+}
+
+int32_t LoadIniFile(IniFile& model, const char* path) {
+    ClearIniFile(model);
+    FilePtr file(fopen(path, "rb"));
+    if (!file) return 1;
+    // Read as bytes and split lines here: text mode would end the file at a
+    // Ctrl-Z, and line functions would cut lines at NUL bytes.
+    std::string text;
+    char chunk[4096];
+    size_t count;
+    while ((count = fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, count);
+    ParseIniText(model, text);
+    return 0;
+}
+
+int32_t SaveIniFile(const IniFile& model, const char* path) {
+    // An existing file that cannot be opened for writing (read-only, a
+    // folder, locked) is refused as a direct write would be.
+    bool existed = true;
+    errno = 0;
+    if (FilePtr probe{fopen(path, "r+b")}; !probe) {
+        if (errno != ENOENT) return 1;
+        existed = false;
+    }
+
+    const std::string fresh = std::string(path) + ".new";
+    if (!WriteWholeFile(fresh, FormatIniText(model))) {
+        remove(fresh.c_str());
+        return 1;
+    }
+    // Swap the complete new file in; on any failure the old one stays.
+    const std::string old = std::string(path) + ".old";
+    if (existed) {
+        remove(old.c_str());
+        if (rename(path, old.c_str()) != 0) {
+            remove(fresh.c_str());
+            return 1;
+        }
+    }
+    if (rename(fresh.c_str(), path) != 0) {
+        if (existed) rename(old.c_str(), path);
+        remove(fresh.c_str());
+        return 1;
+    }
+    if (existed) remove(old.c_str());
+    return 0;
+}
+
+void SetIniEntry(IniFile& model, const char* section, const char* key, const char* value, int32_t occurrence) {
+    if (section == nullptr) return;
+    auto found = FindSection(model, section);
+    if (key == nullptr) {
+        if (found != model.sections.end()) model.sections.erase(found);
+        return;
+    }
+    if (found == model.sections.end()) {
+        model.sections.push_back(IniSection{section, {}});
+        found = model.sections.end() - 1;
+    }
+
+    std::vector<IniEntry>& lines = found->lines;
+    auto line = lines.end();
+    int32_t seen = 0;
+    for (auto it = lines.begin(); it != lines.end() && occurrence >= 0; ++it) {
+        if (it->key && SameName(*it->key, key) && seen++ == occurrence) {
+            line = it;
+            break;
+        }
+    }
+
+    if (value == nullptr) {
+        if (line != lines.end()) lines.erase(line);
+    } else if (line != lines.end()) {
+        line->value = value;
+    } else {
+        IniEntry entry;
+        entry.key = key;
+        entry.value = value;
+        lines.push_back(std::move(entry));
+    }
+}

@@ -1,0 +1,57 @@
+// Initialization files (section headers in square brackets, key=value lines)
+// as an ordered model: load a whole file, change one entry, write it back so
+// that every line that was not changed comes out as it went in.
+// Plain C++ only, so that it also builds natively.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One line of a section. A keyed line has a key; a verbatim line (comment,
+// blank line, unclosed header, line without "=") has none and keeps its whole
+// text as the value.
+struct IniEntry {
+    std::optional<std::string> key;
+    std::string value;
+    // Blanks (spaces or tabs) in front of the key, between key and "=", and
+    // between "=" and the value, as loaded; written back as spaces.
+    size_t indent = 0;
+    size_t blanksBeforeEquals = 0;
+    size_t blanksAfterEquals = 0;
+};
+
+struct IniSection {
+    std::string name;  // the text between the brackets; unused for the leading section
+    std::vector<IniEntry> lines;
+};
+
+struct IniFile {
+    // The lines before the first header; present once such a line was loaded.
+    std::optional<IniSection> leading;
+    std::vector<IniSection> sections;
+};
+
+void ClearIniFile(IniFile& model);
+
+// 0 when the file was read, 1 when it could not be opened. The model is
+// cleared first either way.
+int32_t LoadIniFile(IniFile& model, const char* path);
+
+// 0 when the file was written whole, 1 on any failure. The new content is
+// written beside the file and replaces it only once complete, so a failure
+// leaves the old file as it was.
+int32_t SaveIniFile(const IniFile& model, const char* path);
+
+// Finds the occurrence-th keyed line (from 0) of key in section (names
+// compared without regard to case) and replaces its value, or appends a new
+// line when there is no such occurrence. A null value removes that line; a
+// null key removes the whole section; a null section does nothing.
+void SetIniEntry(IniFile& model, const char* section, const char* key, const char* value, int32_t occurrence);
+
+// The text form behind LoadIniFile and SaveIniFile: lines end with CR LF or
+// LF; the saved text uses CR LF.
+void ParseIniText(IniFile& model, std::string_view text);
+std::string FormatIniText(const IniFile& model);

@@ -1,0 +1,205 @@
+"""Worm files that are in use when the tool runs: scheduled for the next
+restart on either platform family, and gone after it."""
+
+import os
+import subprocess
+import unittest
+
+from reboot_machines import (Sandbox64TestCase, hold_file, host_path32, pending_operations, short_path,
+                             start_in_background)
+from sandbox import TEST_BIN, SandboxTestCase
+
+import wormify  # noqa: E402  (found through the path that sandbox sets up)
+
+DROPPED = "C:\\windows\\system32\\winupdate.exe"
+WORM_COPY = "C:\\windows\\temp\\wormcopy.exe"
+WININIT = "C:\\windows\\WININIT.INI"
+FOUND_AND_REMOVED = "Infection was found and removed\n"
+FOUND_WITH_ERROR = "Infection was found.  An error occurred in the disinfection process.\n"
+RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
+           "Please restart the computer now.\n")
+REPLACE = "[QRTK - ReplaceFile]: "
+SCHEDULE = "[QRTK - AddFileToAutomaticRenameList]: "
+
+# A WININIT.INI as other programs leave it: comments, sections before and
+# after "rename", an entry already waiting there, keys indented and spaced
+# with blanks, blank lines and a line longer than any line buffer.
+WININIT_BEFORE_RENAME = ("; written by an installer\r\n"
+                         "\r\n"
+                         "[Settings]\r\n"
+                         "  Indented = two blanks before\r\n"
+                         "    Deeper=four blanks before\r\n"
+                         "Spaced   =   far apart   \r\n"
+                         "Long=" + "x" * 1500 + "\r\n"
+                         "[rename]\r\n"
+                         "nul=C:\\windows\\temp\\leftover.tmp\r\n")
+WININIT_AFTER_RENAME = ("[Other]\r\n"
+                        "; last comment\r\n"
+                        "key=value\r\n")
+
+
+def after_banner(stdout):
+    """The console output after the banner's three lines."""
+    return stdout.split("\n", 3)[3]
+
+
+class RestartCase(SandboxTestCase):
+    def plant_and_hold(self, windows_path, host_path=None):
+        """A worm copy at that path, held open by another program. Holding it
+        starts the machine's server, which stays up until the holder ends:
+        from now on nothing is carried out before the restart."""
+        if host_path is None:
+            self.box.plant_worm(windows_path)
+        else:
+            os.makedirs(os.path.dirname(host_path), exist_ok=True)
+            wormify.wormify(os.path.join(TEST_BIN, "idle_program.exe"), host_path)
+        return hold_file(self, self.box, windows_path)
+
+    def check_scheduled_run(self, res, path):
+        self.assertEqual(res.code, 2, res.stdout)
+        self.assertTrue(after_banner(res.stdout).endswith(FOUND_AND_REMOVED + RESTART), res.stdout)
+        lines = self.box.log_lines()
+        self.assertIn(f"{REPLACE}File will be deleted during reboot ({path}).", lines)
+        self.assertIn(f'Deleting file "{path}", result=2', lines)
+
+
+class NtFamily(RestartCase):
+    def test_dropped_file_in_use_is_deleted_at_restart(self):
+        holder = self.plant_and_hold(DROPPED)
+        res = self.box.run_program()
+        self.check_scheduled_run(res, DROPPED)
+        lines = self.box.log_lines()
+        for line in ("System is NT.", "User is admin.", "Operation is executed during reboot."):
+            self.assertIn(SCHEDULE + line, lines)
+        self.assertIn("\\??\\" + DROPPED, pending_operations(self.box))
+        self.assertTrue(self.box.exists(DROPPED))
+
+        holder.end()
+        self.box.restart()
+        self.assertFalse(self.box.exists(DROPPED))
+        self.assertEqual(pending_operations(self.box), [])
+
+
+class RefusedTermination(RestartCase):
+    def test_worm_copy_that_cannot_be_ended_is_deleted_at_restart(self):
+        # A stand-in that denies everyone the right to end it.
+        wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), self.box.host_path(WORM_COPY))
+        worm = start_in_background(self, self.box, "protected", WORM_COPY, "600000")
+        res = self.box.run_program()
+        if "in memory" not in res.stdout:
+            self.skipTest("this build does not walk the running processes yet")
+        self.assertIn("Infected process was found in memory\n", res.stdout)
+        self.check_scheduled_run(res, WORM_COPY)
+        lines = self.box.log_lines()
+        self.assertTrue(any(line.startswith(f"cannot open infected process {WORM_COPY}, Error=") for line in lines),
+                        lines)
+        self.assertTrue(worm.running())
+        self.assertIn("\\??\\" + WORM_COPY, pending_operations(self.box))
+
+        worm.end()
+        self.box.restart()
+        self.assertFalse(self.box.exists(WORM_COPY))
+
+
+class Win9xFamily(RestartCase):
+    def setUp(self):
+        super().setUp()
+        self.box.see_win98()
+
+    def test_dropped_file_in_use_goes_through_wininit(self):
+        holder = self.plant_and_hold(DROPPED)
+        leftover = self.box.write_file("C:\\windows\\temp\\leftover.tmp", "left over")
+        old = WININIT_BEFORE_RENAME + WININIT_AFTER_RENAME
+        self.box.write_file(WININIT, old)
+        entry = "nul=" + short_path(self.box, DROPPED)
+        self.assertNotEqual(entry, "nul=" + DROPPED)
+
+        res = self.box.run_program()
+        self.check_scheduled_run(res, DROPPED)
+        lines = self.box.log_lines()
+        for line in ("System is not NT.", "Operation will be executed during reboot."):
+            self.assertIn(SCHEDULE + line, lines)
+        # Every byte as it was, and the one entry behind the waiting one.
+        self.assertEqual(self.box.read_file(WININIT).decode("latin-1"),
+                         WININIT_BEFORE_RENAME + entry + "\r\n" + WININIT_AFTER_RENAME.rstrip("\r\n"))
+        self.assertEqual(pending_operations(self.box), [])
+        self.assertTrue(self.box.exists(DROPPED))
+
+        holder.end()
+        self.box.restart()
+        self.assertFalse(self.box.exists(DROPPED))
+        self.assertFalse(os.path.exists(leftover))
+        self.assertFalse(self.box.exists(WININIT))
+
+    def test_first_entry_creates_wininit(self):
+        holder = self.plant_and_hold(DROPPED)
+        res = self.box.run_program()
+        self.check_scheduled_run(res, DROPPED)
+        self.assertEqual(self.box.read_file(WININIT).decode("latin-1"),
+                         "[rename]\r\nnul=" + short_path(self.box, DROPPED))
+        holder.end()
+        self.box.restart()
+        self.assertFalse(self.box.exists(DROPPED))
+
+    def check_unwritable_wininit(self, make_unwritable):
+        holder = self.plant_and_hold(DROPPED)
+        before = make_unwritable()
+        res = self.box.run_program()
+        self.assertEqual(res.code, 3, res.stdout)
+        self.assertTrue(after_banner(res.stdout).endswith(FOUND_WITH_ERROR), res.stdout)
+        lines = self.box.log_lines()
+        self.assertIn(SCHEDULE + "Operation cannot be executed during reboot.", lines)
+        self.assertIn(f"{REPLACE}File cannot be deleted during reboot ({DROPPED}).", lines)
+        self.assertIn(f'Deleting file "{DROPPED}", result=4', lines)
+        if before is not None:
+            self.assertEqual(self.box.read_file(WININIT), before)
+        # Nothing was scheduled: the worm copy outlives the restart.
+        holder.end()
+        self.box.restart()
+        self.assertTrue(self.box.exists(DROPPED))
+
+    def test_wininit_that_is_a_folder(self):
+        def make_folder():
+            os.makedirs(self.box.host_path(WININIT))
+            return None
+        self.check_unwritable_wininit(make_folder)
+
+    def test_wininit_that_is_read_only(self):
+        def make_read_only():
+            path = self.box.write_file(WININIT, WININIT_BEFORE_RENAME)
+            # Wine lets root write whatever the permission bits say.
+            if subprocess.run(["chattr", "+i", path], capture_output=True).returncode != 0:
+                self.skipTest("this file system cannot make a file immutable")
+            self.addCleanup(subprocess.run, ["chattr", "-i", path], capture_output=True)
+            return WININIT_BEFORE_RENAME.encode("latin-1")
+        self.check_unwritable_wininit(make_read_only)
+
+
+class Wow64(RestartCase, Sandbox64TestCase):
+    """The tool as a 32-bit program on a 64-bit system: its system32 is the
+    32-bit system folder, which the restart knows by its own name."""
+
+    def test_dropped_file_in_32_bit_system_folder_is_deleted_at_restart(self):
+        worm = host_path32(self.box, DROPPED)
+        self.assertIn("syswow64", worm.lower())
+        # A native file of the same name that nothing may touch.
+        native = self.box.write_file(DROPPED, "native bystander")
+        holder = self.plant_and_hold(DROPPED, host_path=worm)
+        res = self.box.run_program()
+        self.check_scheduled_run(res, DROPPED)
+        pending = [name.lower() for name in pending_operations(self.box)]
+        self.assertIn(f"{SCHEDULE}Native path for the restart ({DROPPED} -> C:\\windows\\syswow64\\winupdate.exe).",
+                      self.box.log_lines())
+
+        holder.end()
+        self.box.restart()
+        self.assertFalse(os.path.exists(worm))
+        with open(native, "rb") as f:
+            self.assertEqual(f.read(), b"native bystander")
+        # Recorded under the 32-bit folder's own name.
+        self.assertIn("\\??\\c:\\windows\\syswow64\\winupdate.exe", pending)
+        self.assertNotIn("\\??\\" + DROPPED.lower(), pending)
+
+
+if __name__ == "__main__":
+    unittest.main()
