@@ -142,6 +142,12 @@ std::string FormatIniText(const IniFile& model) {
             if (!lastSection || i + 1 < section.lines.size()) out += "\r\n";
         }
     }
+    // The file ends without a line end after its last line; an empty last
+    // line would then vanish on the next load, so it keeps its line end.
+    const std::vector<IniEntry>* last = !model.sections.empty() ? &model.sections.back().lines
+                                        : model.leading           ? &model.leading->lines
+                                                                  : nullptr;
+    if (last != nullptr && !last->empty() && !last->back().key && last->back().value.empty()) out += "\r\n";
     return out;
 }
 
