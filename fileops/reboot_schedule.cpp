@@ -120,7 +120,7 @@ int32_t AddToWininit(const char* existingPath, const char* newPath) {
     TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: System is not NT.\n");
     char shortExisting[MAX_PATH];
     if (!ShortPath(existingPath, shortExisting)) return 0;
-    char shortNew[MAX_PATH];
+    char shortNew[MAX_PATH] = "";
     if (newPath != nullptr) {
         if (!FileExist(newPath)) CreatePlaceholder(newPath);
         if (!ShortPath(newPath, shortNew)) return 0;
