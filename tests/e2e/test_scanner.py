@@ -1,7 +1,11 @@
 """The channel to the real-time scanner, against the suite's stand-in driver
 and service installed on the sandbox machine."""
 
+import os
+import re
+import struct
 import unittest
+import zlib
 
 import standin
 from standin import (CLOSE, CONTROL, OPEN, PORTIVA_DEV, PV95, PVXK95, QDX, SERVICE, run_probe)
@@ -229,6 +233,69 @@ class ServiceStates(SandboxTestCase):
         standin.start_service(self.box)
         self.box.see_win98("scanner_probe.exe")
         self.assertEqual(self.loaded(), ["service=0"])
+
+
+def read_rename_list(data):
+    """The pairs of a rename-list file, with the checks the scanner makes."""
+    header, body = data[:16], bytearray(data[16:])
+    with open(os.path.join(os.path.dirname(__file__), "..", "..", "fileops", "rename_list_body.cpp")) as f:
+        source = f.read()
+    keys = [[int(x, 16) for x in re.findall(r"0x[0-9A-Fa-f]{2}", m)]
+            for m in re.findall(r"RenameListKey[AB]\[\d+\] = \{([^}]*)\}", source)]
+    key_a, key_b = keys
+    for i in range(len(body)):
+        body[i] ^= key_b[i % 17] ^ key_a[i % 16]
+    assert zlib.crc32(bytes(body)) == struct.unpack_from("<I", header, 8)[0], "checksum"
+    strings = bytes(body).split(b"\0")
+    end = strings.index(b"")
+    assert end % 2 == 0 and bytes(body).endswith(b"\0\0"), body
+    return [(strings[i].decode(), strings[i + 1].decode()) for i in range(0, end, 2)]
+
+
+class RenameHandedToScanner(SandboxTestCase):
+    """NT family, a user without administrator rights, a rename for the
+    restart: the pair goes to the running scanner's rename list."""
+
+    LIST = "C:\Tessival\PVXK.REN"
+    NOT_ADMIN = "admin=0"
+
+    def setUp(self):
+        super().setUp()
+        self.box.write_file("C:\data\old.txt", "old")
+        self.box.write_file("C:\Tessival\keep.txt", "")
+        self.box.reg_add(r"HKLM\Software\Tessival\Common\Paths", "Common", "C:\Tessival")
+        standin.install_service(self.box)
+        self.addCleanup(standin.remove_service, self.box)
+        standin.start_service(self.box)
+
+    def rename(self, pair):
+        return run_probe(self.box, "rename", pair, probes=self.NOT_ADMIN)
+
+    def test_list_holds_exactly_the_last_pair(self):
+        first = self.rename("C:\\data\\old.txt|C:\\data\\new.txt")
+        self.assertEqual(first.output, ["rename=1"])
+        self.assertEqual(first.trace, [
+            "[QRTK - AddFileToAutomaticRenameList]: System is NT.",
+            "[QRTK - AddFileToAutomaticRenameList]: User is not admin.",
+            "[QRTK - AddFileToAutomaticRenameList]: Portiva is loaded and can be used for renaming.",
+            "[QRTK - AddFileToAutomaticRenameList]: Portiva will do the renaming."])
+        self.assertEqual(read_rename_list(self.box.read_file(self.LIST)), [("C:\\data\\old.txt", "C:\\data\\new.txt")])
+        self.assertEqual(self.rename("C:\\a.txt|C:\\b.txt").output, ["rename=1"])
+        self.assertEqual(read_rename_list(self.box.read_file(self.LIST)), [("C:\\a.txt", "C:\\b.txt")])
+
+    def test_every_failure_is_reported_alike(self):
+        self.box.reg_delete_key(r"HKLM\Software\Tessival\Common\Paths")
+        res = self.rename("C:\\data\\old.txt|C:\\data\\new.txt")
+        self.assertEqual(res.output, ["rename=0"])
+        self.assertEqual(res.trace[-1], "[QRTK - AddFileToAutomaticRenameList]: Portiva cannot do the renaming.")
+        self.assertFalse(self.box.exists(self.LIST))
+        # A scanner that is not loaded takes nothing.
+        self.box.reg_add(r"HKLM\Software\Tessival\Common\Paths", "Common", "C:\Tessival")
+        standin.set_service_state(self.box, standin.PAUSED)
+        res = self.rename("C:\\data\\old.txt|C:\\data\\new.txt")
+        self.assertEqual(res.output, ["rename=0"])
+        self.assertEqual(res.trace[-1],
+                         "[QRTK - AddFileToAutomaticRenameList]: No admin rights, no PV -> No renaming at reboot.")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 // Calls the scanner channel's operations one after the other, as the command
 // line names them, and prints each result on a line of its own:
 //   scanner_probe LOG enable N | switch N | setting N | send N | service NAME
-//                     | state NAME | late-switch N ...
+//                     | state NAME | late-switch N | rename EXISTING|NEW ...
 // LOG is the trace log file (appended to). Run with RAVLOKFIX_TEST_PROBES to
 // make the channel see another platform family.
 #include <windows.h>
@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string>
+
 #include "app/guards.h"
+#include "fileops/reboot_schedule.h"
 #include "scanner/scanner_channel.h"
 #include "trace/trace.h"
 
@@ -71,6 +74,13 @@ int main(int argc, char** argv) {
             printf("send=%d error=%lu\n", sent, GetLastError());
         } else if (strcmp(command, "service") == 0) {
             printf("service=%d\n", IsServiceLoaded(argument));
+        } else if (strcmp(command, "rename") == 0) {
+            // Asks the restart-time scheduler for a rename, as ReplaceFile would.
+            const std::string pair = argument;
+            const size_t bar = pair.find('|');
+            if (bar == std::string::npos) return 2;
+            printf("rename=%d\n",
+                   AddFileToAutomaticRenameList(pair.substr(0, bar).c_str(), pair.substr(bar + 1).c_str()));
         } else if (strcmp(command, "state") == 0) {
             printf("state=%lu\n", ServiceState(argument));
         } else {
