@@ -28,6 +28,18 @@ bool JoinPath(char (&path)[ReplacePathSize], const char* prefix, const char* nam
     return true;
 }
 
+// A read-only file refuses its deletion now and at the restart alike (the
+// restart then leaves it where it is): a worm's file would outlast its
+// removal through the attribute, which is therefore cleared first.
+void ClearReadOnly(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
+    const DWORD others = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (SetFileAttributesA(path, others != 0 ? others : FILE_ATTRIBUTE_NORMAL)) {
+        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Read-only attribute cleared (%s).\n", path);
+    }
+}
+
 int32_t DeleteOperation(const char* source, int32_t context) {
     TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", source);
     if (!FileExist(source)) {
@@ -35,6 +47,7 @@ int32_t DeleteOperation(const char* source, int32_t context) {
         return NotFound;
     }
     TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file exists (%s).\n", source);
+    ClearReadOnly(source);
     if (remove(source) == 0) {
         TRACE(TraceDetail, "[QRTK - ReplaceFile]: File was deleted (%s).\n", source);
         return Done;

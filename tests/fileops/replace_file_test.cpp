@@ -115,8 +115,12 @@ TEST_F(ReplaceFileTest, DeleteTracesEveryStepInOrder) {
         // What cannot be opened for reading counts as absent and is left alone.
         {"folder.exe", Prep::Directory, NotFound, absent, true},
         {"exclusive.exe", Prep::OpenedExclusively, NotFound, absent, true},
+        // The read-only attribute would refuse the deletion: it goes first.
+        {"readonly.exe", Prep::ReadOnly, Done,
+         {Tag + "Delete operation ({s}).", Exist + "{s} exists.", Tag + "Src file exists ({s}).",
+          Tag + "Read-only attribute cleared ({s}).", Tag + "File was deleted ({s})."},
+         false},
         // Denied access goes to the restart-time scheduler, which refuses here.
-        {"readonly.exe", Prep::ReadOnly, Failed, refusedAtReboot, true},
         {"in-use.exe", Prep::HeldByOtherProgram, Failed, refusedAtReboot, true},
     };
     for (const auto& c : cases) {

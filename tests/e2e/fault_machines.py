@@ -1,0 +1,196 @@
+"""Helpers for the fault cases: the program's run with a census of its
+handles, an infected machine and the state a complete run leaves, a machine
+whose files obey their permissions, registry keys with a DACL, folders of a
+given length, and the debugger output of a run."""
+
+import codecs
+import os
+import re
+import subprocess
+from collections import namedtuple
+
+from sandbox import SIGNATURES, TEST_BIN
+
+CENSUS_PROGRAM = os.path.join(TEST_BIN, "handle_census.exe")
+CENSUS_REPORT = "C:\\handle-census.txt"
+# The one handle a run keeps: its trace log, open until the process ends.
+LOG_HANDLE = ("File", "\\??\\C:\\windows\\Ravlokfix.log")
+
+SYSTEM_DIR = "C:\\windows\\system32"
+WINUPDATE = SYSTEM_DIR + "\\winupdate.exe"
+PQONWE = SYSTEM_DIR + "\\pqonwe.exe"
+WORM_COPY = "C:\\Temp\\winupd.exe"
+SYSTEM_INI = "C:\\windows\\system.ini"
+SYSTEM_BAK = "C:\\windows\\system.bak"
+LOG = "C:\\windows\\Ravlokfix.log"
+RUN_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
+RUNONCE_KEY = "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
+WORM_SHELL = "explorer.exe winupdate.exe"
+
+BANNER_LINES = 3
+FOUND_IN_MEMORY = "Infected process was found in memory\n"
+NOT_IN_MEMORY = "Infected process was not found in memory\n"
+REMOVED = "Infection was found and removed\n"
+NOTHING = "No infection found\n"
+FAILED = "Infection was found.  An error occurred in the disinfection process.\n"
+RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
+           "Please restart the computer now.\n")
+
+Census = namedtuple("Census", "before after new gone")
+
+
+def after_banner(stdout):
+    """The console output after the banner's three lines."""
+    parts = stdout.split("\n", BANNER_LINES)
+    return parts[BANNER_LINES] if len(parts) > BANNER_LINES else ""
+
+
+# --- the run with its census ---------------------------------------------------
+def census_run(box, *args, env=None, cwd=None, program=CENSUS_PROGRAM):
+    """Runs the program's entry point in handle_census.exe (or a copy of it
+    at program), which counts the process's handles before and after;
+    returns the result and the census."""
+    report = box.host_path(CENSUS_REPORT)
+    if os.path.exists(report):
+        os.remove(report)
+    run_env = {"RAVLOK_CENSUS": CENSUS_REPORT}
+    run_env.update(env or {})
+    res = box.run_program(*args, program=program, env=run_env, cwd=cwd)
+    with open(report, encoding="latin-1") as f:
+        lines = f.read().splitlines()
+    counts = dict(line.split() for line in lines[:2])
+    listed = {"new": [], "gone": []}
+    for line in lines[2:]:
+        word, kind, name = line.split(" ", 2)
+        listed[word].append((kind, name))
+    return res, Census(int(counts["before"]), int(counts["after"]), listed["new"], listed["gone"])
+
+
+# --- an infected machine -----------------------------------------------------------
+def infected_system_ini(box):
+    """The machine's system.ini with the worm's shell line added."""
+    text = box.read_file(SYSTEM_INI).decode("latin-1")
+    return text + "[boot]\r\nshell=" + WORM_SHELL + "\r\n"
+
+
+class Infection:
+    """Everything the worm leaves on a machine: a running copy, its two
+    dropped files (both running here), its start-up values and its shell line."""
+
+    def __init__(self, test, box, running=(WORM_COPY, WINUPDATE), dropped=(WINUPDATE, PQONWE)):
+        self.box = box
+        # From here on no fresh server start may run the RunOnce entries.
+        box.keep_server()
+        for n, path in enumerate(dict.fromkeys(running + dropped)):
+            box.plant_worm(path, SIGNATURES[n % 2])
+        self.system_ini = infected_system_ini(box)
+        box.write_file(SYSTEM_INI, self.system_ini)
+        box.reg_add(RUN_KEY, "windowsupdate", WINUPDATE)
+        box.reg_add(RUNONCE_KEY, "windowsupdate", WINUPDATE)
+        self.paths = list(dict.fromkeys(running + dropped))
+        self.processes = [start_program(test, box, path) for path in running]
+
+    def assert_removed(self, test, res):
+        """What a complete run reports and leaves."""
+        test.assertEqual(res.code, 1, res.stdout)
+        test.assertEqual(after_banner(res.stdout), FOUND_IN_MEMORY + REMOVED)
+        for process in self.processes:
+            test.assertEqual(process.wait(timeout=30), 0, "a worm copy was not ended by the tool")
+        for path in self.paths:
+            test.assertFalse(self.box.exists(path), path)
+        test.assertIsNone(self.box.reg_query(RUN_KEY, "windowsupdate"))
+        test.assertIsNone(self.box.reg_query(RUNONCE_KEY, "windowsupdate"))
+        test.assertEqual(self.box.read_file(SYSTEM_INI).decode("latin-1"),
+                         self.system_ini.replace(WORM_SHELL, "explorer.exe"))
+        test.assertEqual(self.box.read_file(SYSTEM_BAK).decode("latin-1"), self.system_ini)
+
+
+def start_program(test, box, windows_path, seen_as=None):
+    """Starts a program of the machine for a minute and waits until a process
+    walk sees it (by the path seen_as, when the walk cannot hold the whole)."""
+    box.keep_server()
+    process = box.start(windows_path, "60000")
+
+    def end():
+        if process.poll() is None:
+            process.kill()
+        process.wait(timeout=60)
+        process.stdout.close()
+
+    test.addCleanup(end)
+    seen = box.wine(os.path.join(TEST_BIN, "wait_for_program.exe"), seen_as or windows_path, check=False)
+    test.assertEqual(seen.code, 0, f"{windows_path} did not start")
+    return process
+
+
+def set_read_only(box, windows_path):
+    box.wine("attrib", "+r", windows_path)
+
+
+# --- permissions and rights ----------------------------------------------------------
+def obey_file_permissions(box):
+    """Restarts the machine's server without the superuser's right to read and
+    write every file: the server opens the files for its programs, which
+    from now on meet each file's permissions as an ordinary user would (the
+    tests run as root, for whom Wine ignores them)."""
+    box.stop()
+    command = ["wineserver", "-p"]
+    if os.geteuid() == 0:
+        command = ["setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--"] + command
+    subprocess.run(command, env=box.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=True)
+
+
+def set_key_dacl(box, key, sddl):
+    """key as the security functions name it, e.g. MACHINE\\SOFTWARE\\..."""
+    box.wine(os.path.join(TEST_BIN, "set_key_dacl.exe"), key, sddl)
+
+
+# --- paths of a given length ------------------------------------------------------------
+def folder_of_length(box, length, top="C:\\Deep"):
+    """Makes a folder whose Windows path is exactly length characters long."""
+    path = top
+    while len(path) < length:
+        # Names of at most 200 characters, each after its separator; the
+        # last one never shorter than one character.
+        rest = length - len(path)
+        name = rest - 1 if rest <= 201 else min(200, rest - 3)
+        path += "\\" + chr(ord("a") + len(path) % 26) * name
+    assert len(path) == length, (len(path), length)
+    os.makedirs(box.host_path(path), exist_ok=True)
+    return path
+
+
+# --- debugger output ------------------------------------------------------------------------
+DEBUG_CHANNEL = {"WINEDEBUG": "-all,+debugstr"}
+_DEBUG_STRING = re.compile(r'^[0-9a-f]+:warn:debugstr:OutputDebugStringA "(.*)"$')
+
+
+def debugger_text(box, since):
+    """The text a program handed to the debugger output, from Wine's
+    debugstr channel, written to the machine's stderr log after offset since."""
+    with open(box.stderr_log, "rb") as f:
+        f.seek(since)
+        raw = f.read().decode("latin-1")
+    pieces = []
+    for line in raw.splitlines():
+        match = _DEBUG_STRING.match(line)
+        if match:
+            pieces.append(codecs.decode(match.group(1), "unicode_escape"))
+    return "".join(pieces)
+
+
+def stderr_size(box):
+    return os.path.getsize(box.stderr_log) if os.path.exists(box.stderr_log) else 0
+
+
+# --- the state of a machine ---------------------------------------------------------------
+def file_state(box):
+    """Every file of drive C: with its size and time of last change."""
+    state = {}
+    for folder, _, names in os.walk(box.drive_c):
+        for name in names:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            state[os.path.relpath(path, box.drive_c)] = (info.st_size, info.st_mtime_ns)
+    return state
