@@ -1,4 +1,130 @@
 #include "detect/process_enum.h"
 
-// Placeholder until the process walkers land.
-int32_t EnumerateProcesses(int32_t /*isNt*/, ProcessCallback /*callback*/, void* /*context*/) { return 0; }
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// The record size that 9x-family toolhelp expects from an ANSI caller.
+static_assert(sizeof(PROCESSENTRY32) == 296);
+
+constexpr DWORD InitialIdCount = 1024;
+constexpr DWORD ModuleCount = 1024;
+
+template <typename Fn>
+Fn LookUp(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loads a library from the system directory only: a bare name would also
+// find a planted copy beside the program or in the current directory.
+HMODULE LoadSystemLibrary(const char* name) {
+    char path[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    const size_t separator = length > 3 ? 1 : 0;
+    if (length + separator + strlen(name) >= MAX_PATH) return nullptr;
+    if (separator) strcat(path, "\\");
+    strcat(path, name);
+    return LoadLibraryA(path);
+}
+
+}  // namespace
+
+ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() {
+    kernel32 = GetModuleHandleA("KERNEL32.DLL");
+    if (kernel32 == nullptr) return;
+    createToolhelp32Snapshot = LookUp<CreateSnapshotFn>(kernel32, "CreateToolhelp32Snapshot");
+    process32First = LookUp<ProcessWalkFn>(kernel32, "Process32First");
+    process32Next = LookUp<ProcessWalkFn>(kernel32, "Process32Next");
+    if (createToolhelp32Snapshot && process32First && process32Next) {
+        entry.dwSize = sizeof entry;
+        available = 1;
+    }
+}
+
+int32_t ToolhelpProcessEnumerator::Enumerate(ProcessCallback callback, void* context) {
+    if (!available || !createToolhelp32Snapshot || !process32First || !process32Next) return 0;
+    snapshot.reset(createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot) {
+        for (BOOL more = process32First(snapshot.get(), &entry); more;
+             more = process32Next(snapshot.get(), &entry)) {
+            // A name that fills the record may come without its terminator.
+            entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
+            callback(entry.szExeFile, 0, entry.th32ProcessID, context);
+        }
+    }
+    snapshot.reset();
+    return 1;
+}
+
+PsapiProcessEnumerator::PsapiProcessEnumerator() {
+    psapi.reset(LoadSystemLibrary("PSAPI.DLL"));
+    if (!psapi) return;
+    vdmdbg.reset(LoadSystemLibrary("VDMDBG.DLL"));
+    if (!vdmdbg) return;
+    vdmEnumTaskWOWEx = LookUp<VDMEnumTaskWOWExFn>(vdmdbg.get(), "VDMEnumTaskWOWEx");
+    enumProcesses = LookUp<EnumProcessesFn>(psapi.get(), "EnumProcesses");
+    getModuleFileNameExA = LookUp<GetModuleFileNameExAFn>(psapi.get(), "GetModuleFileNameExA");
+    getModuleBaseNameA = LookUp<GetModuleBaseNameAFn>(psapi.get(), "GetModuleBaseNameA");
+    enumProcessModules = LookUp<EnumProcessModulesFn>(psapi.get(), "EnumProcessModules");
+    if (vdmEnumTaskWOWEx && enumProcesses && getModuleFileNameExA && getModuleBaseNameA && enumProcessModules) {
+        available = 1;
+    }
+}
+
+int32_t PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* context) {
+    if (!available || !enumProcesses || !getModuleFileNameExA || !enumProcessModules || !vdmEnumTaskWOWEx ||
+        !getModuleBaseNameA) {
+        return 0;
+    }
+
+    // A full array may mean more processes than it holds: grow it until the
+    // list fits, so that no process escapes on a busy machine.
+    DWORD capacity = InitialIdCount;
+    UniqueMemory ids(malloc(capacity * sizeof(DWORD)));
+    if (!ids) return 0;
+    DWORD used = 0;
+    for (;;) {
+        if (!enumProcesses(static_cast<DWORD*>(ids.get()), capacity * sizeof(DWORD), &used)) return 0;
+        if (used < capacity * sizeof(DWORD) || capacity > MAXDWORD / sizeof(DWORD) / 2) break;
+        UniqueMemory larger(malloc(capacity * 2 * sizeof(DWORD)));
+        if (!larger) break;  // visit the ones that the last call listed
+        ids = std::move(larger);
+        capacity *= 2;
+    }
+
+    HMODULE modules[ModuleCount];
+    char path[MAX_PATH];
+    const DWORD count = used / sizeof(DWORD);
+    for (DWORD i = 0; i < count; ++i) {
+        const DWORD processId = static_cast<const DWORD*>(ids.get())[i];
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+        if (!process) continue;
+        DWORD needed = 0;
+        if (!enumProcessModules(process.get(), modules, sizeof modules, &needed) || needed < sizeof modules[0]) {
+            continue;
+        }
+        const DWORD length = getModuleFileNameExA(process.get(), modules[0], path, sizeof path);
+        if (length == 0) continue;
+        // A path that fills the buffer may come without its terminator.
+        path[length < sizeof path ? length : sizeof path - 1] = '\0';
+        process.reset();
+        callback(path, 0, processId, context);
+    }
+
+    vdmdbg.reset();
+    psapi.reset();
+    available = 0;
+    return 1;
+}
+
+int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context) {
+    if (isNt) {
+        PsapiProcessEnumerator walker;
+        return walker.Enumerate(callback, context);
+    }
+    ToolhelpProcessEnumerator walker;
+    return walker.Enumerate(callback, context);
+}

@@ -1,17 +1,65 @@
 // Walks the running processes with the path of each one's program file.
 #pragma once
 #include <windows.h>
+#include <tlhelp32.h>
 #include <cstdint>
+
+#include "app/guards.h"
 
 using ProcessCallback = int32_t (*)(const char* path, int32_t reserved, uint32_t processId, void* context);
 
 class ProcessEnumerator {
 public:
     virtual ~ProcessEnumerator() = default;
+    // Visits every process once; 1 when the walk ran, 0 when it could not.
     virtual int32_t Enumerate(ProcessCallback callback, void* context) = 0;
 
 protected:
     int32_t available = 0;
 };
 
+// The toolhelp functions of KERNEL32.DLL (the 9x family), looked up at run
+// time because NT 4 lacks them.
+class ToolhelpProcessEnumerator : public ProcessEnumerator {
+public:
+    ToolhelpProcessEnumerator();
+    int32_t Enumerate(ProcessCallback callback, void* context) override;
+
+protected:
+    using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
+    using ProcessWalkFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
+
+    HMODULE kernel32 = nullptr;  // only looked up, never loaded
+    UniqueFileHandle snapshot;
+    PROCESSENTRY32 entry{};
+    CreateSnapshotFn createToolhelp32Snapshot = nullptr;
+    ProcessWalkFn process32First = nullptr;
+    ProcessWalkFn process32Next = nullptr;
+};
+
+// PSAPI.DLL and VDMDBG.DLL (the NT family), loaded at run time from the
+// system directory only.
+class PsapiProcessEnumerator : public ProcessEnumerator {
+public:
+    PsapiProcessEnumerator();
+    int32_t Enumerate(ProcessCallback callback, void* context) override;
+
+protected:
+    using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD size, DWORD* used);
+    using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* name, DWORD size);
+    using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
+    using VDMEnumTaskWOWExFn = INT(WINAPI*)(DWORD processId, void* callback, LPARAM parameter);
+    using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* name, DWORD size);
+
+    UniqueLibrary psapi;
+    UniqueLibrary vdmdbg;
+    EnumProcessesFn enumProcesses = nullptr;
+    GetModuleFileNameExAFn getModuleFileNameExA = nullptr;
+    EnumProcessModulesFn enumProcessModules = nullptr;
+    VDMEnumTaskWOWExFn vdmEnumTaskWOWEx = nullptr;
+    GetModuleBaseNameAFn getModuleBaseNameA = nullptr;
+};
+
+// Runs the PSAPI walker when isNt is nonzero, else the toolhelp walker;
+// returns the walk's result.
 int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context);

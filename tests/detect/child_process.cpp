@@ -1,0 +1,68 @@
+#include "tests/detect/child_process.h"
+
+#include <psapi.h>
+
+#include <string>
+
+std::string TestBinDir() {
+    char self[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string path(self, length < sizeof self ? length : 0);
+    return path.substr(0, path.rfind('\\') + 1);
+}
+
+bool CopyIdleProgram(const std::string& path) {
+    return CopyFileA((TestBinDir() + "idle_program.exe").c_str(), path.c_str(), FALSE) != 0;
+}
+
+ChildProcess::ChildProcess(const std::string& path) : path_(path) {
+    std::string command = "\"" + path + "\" 60000";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process_)) {
+        process_ = {};
+        return;
+    }
+    for (int i = 0; i < 200; ++i) {
+        HMODULE module;
+        DWORD needed = 0;
+        if (EnumProcessModules(process_.hProcess, &module, sizeof module, &needed) && needed != 0) return;
+        Sleep(25);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (!running()) return;
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.hProcess, 99);
+        WaitForSingleObject(process_.hProcess, 10000);
+    }
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+}
+
+DWORD ChildProcess::WaitForExit(DWORD milliseconds) {
+    DWORD code = STILL_ACTIVE;
+    if (running() && WaitForSingleObject(process_.hProcess, milliseconds) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process_.hProcess, &code);
+    }
+    return code;
+}
+
+void ChildProcess::EndAndForget() {
+    if (!running()) return;
+    TerminateProcess(process_.hProcess, 99);
+    WaitForSingleObject(process_.hProcess, 10000);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+    process_.hProcess = nullptr;
+    process_.hThread = nullptr;
+    // Wine keeps an ended process's id open for a short while.
+    for (int i = 0; i < 400; ++i) {
+        HANDLE again = OpenProcess(PROCESS_TERMINATE, FALSE, process_.dwProcessId);
+        if (again == nullptr) return;
+        CloseHandle(again);
+        Sleep(25);
+    }
+}

@@ -1,0 +1,269 @@
+"""Running worm copies: found by the process walk, ended and removed, on both
+platform families; and the program's own imports."""
+
+import os
+import re
+import struct
+import unittest
+
+from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
+
+FOUND = "Infected process was found in memory\n"
+NOT_FOUND = "Infected process was not found in memory\n"
+SUMMARY_OK = "There were infected proceses, terminated with status =OK, start delete infected process files"
+
+
+def examined(lines, path):
+    pattern = re.compile(r"examinate process " + re.escape(path) + r" \(PID=0x[0-9a-f]+\)$")
+    return [line for line in lines if pattern.match(line)]
+
+
+class WormCase(SandboxTestCase):
+    def start_program(self, windows_path):
+        """Starts a program of the machine and waits until a process walk can see it."""
+        self.box.keep_server()
+        process = self.box.start(windows_path, "60000")
+        self.addCleanup(self.end_if_running, process)
+        seen = self.box.wine(os.path.join(TEST_BIN, "wait_for_program.exe"), windows_path, check=False)
+        self.assertEqual(seen.code, 0, f"{windows_path} did not start")
+        return process
+
+    @staticmethod
+    def end_if_running(process):
+        if process.poll() is None:
+            process.kill()
+        process.wait(timeout=60)
+        process.stdout.close()
+
+    def start_worm(self, windows_path, crc=SIGNATURES[0]):
+        self.box.plant_worm(windows_path, crc)
+        return self.start_program(windows_path)
+
+    def assert_worm_removed(self, worm, lines, logged_path):
+        """The copy ended with exit code 0, its file is gone and the trace tells each step."""
+        self.assertEqual(worm.wait(timeout=30), 0)
+        pid = r" \(PID=0x[0-9a-f]+\)"
+        expected = [
+            r"examinate process " + re.escape(logged_path) + pid,
+            r"Process " + re.escape(logged_path) + pid + " is infection",
+            r"Process " + re.escape(logged_path) + " terminated with status 1",
+            r"Deleting file \"" + re.escape(logged_path) + r"\", result=1",
+        ]
+        at = 0
+        for pattern in expected:
+            found = [i for i in range(at, len(lines)) if re.fullmatch(pattern, lines[i])]
+            self.assertTrue(found, f"{pattern} missing after line {at}:\n" + "\n".join(lines))
+            at = found[0] + 1
+
+
+class RunningWorm(WormCase):
+    WORM = "C:\\Shared Files\\ravlok sample\\winupd.exe"
+
+    def check_removal(self, run, logged_path):
+        worm = self.start_worm(self.WORM)
+        res = run()
+        lines = self.box.log_lines()
+        self.assert_worm_removed(worm, lines, logged_path)
+        self.assertFalse(self.box.exists(self.WORM))
+        self.assertEqual(res.code, 1, res.stdout)
+        self.assertIn(FOUND + "Infection was found and removed\n", res.stdout)
+        self.assertIn(SUMMARY_OK, lines)
+        self.assertNotIn("Cannot SetPrivilege", "\n".join(lines))
+
+    def test_worm_copy_is_ended_and_removed(self):
+        self.check_removal(self.box.run_program, self.WORM)
+
+    def test_worm_copy_is_ended_and_removed_on_9x(self):
+        self.box.see_win98()
+        # Real 9x systems name the full path of each program in the toolhelp
+        # walk; Wine names only the file, which the tool then finds (and
+        # deletes) in its current directory: run it from the worm's folder.
+        folder = self.box.host_path(self.WORM.rsplit("\\", 1)[0])
+        self.check_removal(lambda: self.box.run_program(cwd=folder), "winupd.exe")
+
+    def test_two_copies_one_per_signature(self):
+        paths = ["C:\\Temp\\first\\svchost.exe", "C:\\Program Files\\Second\\taskmgr32.exe"]
+        worms = [self.start_worm(path, crc) for path, crc in zip(paths, SIGNATURES)]
+        res = self.box.run_program()
+        lines = self.box.log_lines()
+        for worm, path in zip(worms, paths):
+            self.assert_worm_removed(worm, lines, path)
+            self.assertFalse(self.box.exists(path))
+        self.assertEqual(res.code, 1, res.stdout)
+        self.assertIn(FOUND, res.stdout)
+        self.assertEqual(lines.count(SUMMARY_OK), 1)
+
+    def test_no_worm_running(self):
+        clean = "C:\\Tools\\idle.exe"
+        os.makedirs(os.path.dirname(self.box.host_path(clean)), exist_ok=True)
+        with open(os.path.join(TEST_BIN, "idle_program.exe"), "rb") as src:
+            self.box.write_file(clean, src.read())
+        idle = self.start_program(clean)
+        res = self.box.run_program()
+        lines = self.box.log_lines()
+        self.assertEqual(res.code, 0, res.stdout)
+        self.assertIn(NOT_FOUND + "No infection found\n", res.stdout)
+        self.assertEqual(len(examined(lines, clean)), 1)
+        first = next(i for i, line in enumerate(lines) if line.startswith("examinate process "))
+        last = lines.index("No infected processes were found")
+        self.assertGreater(last, first)
+        for line in lines[first:last]:
+            self.assertTrue(line.startswith("examinate process "), line)
+        self.assertIsNone(idle.poll(), "a clean program was ended")
+
+    def test_vdmdbg_unavailable(self):
+        worm = self.start_worm(self.WORM)
+        res = self.box.run_program(env={"WINEDLLOVERRIDES": "vdmdbg=d;mscoree,mshtml="})
+        lines = self.box.log_lines()
+        self.assertEqual(res.code, 0, res.stdout)
+        self.assertIn(NOT_FOUND + "No infection found\n", res.stdout)
+        self.assertFalse([line for line in lines if line.startswith("examinate process")])
+        self.assertIn("No infected processes were found", lines)
+        self.assertIsNone(worm.poll())
+        self.assertTrue(self.box.exists(self.WORM))
+
+
+class PlantedLibraries(WormCase):
+    """Copies of PSAPI.DLL and VDMDBG.DLL planted where a bare-name load
+    would find them are never loaded: the tool loads them from the system
+    directory. Wine prefers its own copies unless told otherwise, so every
+    run here asks for native copies first."""
+
+    NAMES = ("PSAPI.DLL", "VDMDBG.DLL")
+    PREFER_NATIVE = {"WINEDLLOVERRIDES": "psapi,vdmdbg=n,b;mscoree,mshtml="}
+
+    def plant(self, windows_folder):
+        with open(os.path.join(TEST_BIN, "planted_library.dll"), "rb") as src:
+            data = src.read()
+        for name in self.NAMES:
+            self.box.write_file(windows_folder + "\\" + name, data)
+        return self.box.host_path(windows_folder)
+
+    def copy_program(self, source, windows_path):
+        with open(source, "rb") as src:
+            self.box.write_file(windows_path, src.read())
+
+    @staticmethod
+    def markers(folder):
+        return sorted(name.upper() for name in os.listdir(folder) if name.lower().endswith(".loaded"))
+
+    def prove_bare_name_loads(self, loader, name, folder, cwd=None):
+        """The suite's loader, given the bare name, does load the planted copy
+        in folder: without the tool's care, it would be loaded."""
+        loading = self.box.start(loader, name, env=self.PREFER_NATIVE, cwd=cwd)
+        loading.communicate(timeout=120)
+        self.assertEqual(loading.returncode, 0)
+        self.assertEqual(self.markers(folder), [name + ".LOADED"])
+        for marker in os.listdir(folder):
+            if marker.lower().endswith(".loaded"):
+                os.remove(os.path.join(folder, marker))
+
+    def test_copies_beside_the_program_and_in_the_current_directory(self):
+        downloads = self.plant("C:\\Downloads")
+        current = self.plant("C:\\Work")
+        self.copy_program(PROGRAM, "C:\\Downloads\\Ravlokfix.exe")
+        self.copy_program(os.path.join(TEST_BIN, "load_library.exe"), "C:\\Downloads\\load_library.exe")
+        for name in self.NAMES:
+            self.prove_bare_name_loads("C:\\Downloads\\load_library.exe", name, downloads)
+
+        worm = self.start_worm("C:\\Temp\\winupd.exe")
+        res = self.box.run_program(program="C:\\Downloads\\Ravlokfix.exe", env=self.PREFER_NATIVE, cwd=current)
+        self.assertEqual(self.markers(downloads), [])
+        self.assertEqual(self.markers(current), [])
+        # The walk ran on the system's libraries and found the copy.
+        self.assert_worm_removed(worm, self.box.log_lines(), "C:\\Temp\\winupd.exe")
+        self.assertEqual(res.code, 1, res.stdout)
+
+    def test_copies_in_the_current_directory_where_the_system_lacks_them(self):
+        # Without a system copy a bare name falls through to the current
+        # directory; the tool then walks no process rather than load it.
+        for name in self.NAMES:
+            os.remove(os.path.join(self.box.system_dir, name.lower()))
+        current = self.plant("C:\\Work")
+        self.copy_program(os.path.join(TEST_BIN, "load_library.exe"), "C:\\Tools\\load_library.exe")
+        for name in self.NAMES:
+            self.prove_bare_name_loads("C:\\Tools\\load_library.exe", name, current, cwd=current)
+
+        res = self.box.run_program(env=self.PREFER_NATIVE, cwd=current)
+        self.assertEqual(self.markers(current), [])
+        self.assertIn(NOT_FOUND, res.stdout)
+
+
+class ImportTable(unittest.TestCase):
+    """The optional process libraries are looked up at run time, so the
+    program starts on systems that lack them: its import tables name none of
+    them."""
+
+    TOOLHELP = {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Process32FirstW",
+                "Process32NextW", "Module32First", "Module32Next", "Module32FirstW", "Module32NextW",
+                "Thread32First", "Thread32Next", "Heap32ListFirst", "Heap32ListNext", "Heap32First",
+                "Heap32Next", "Toolhelp32ReadProcessMemory"}
+
+    @staticmethod
+    def imports(path):
+        """{dll name: [function names]} of the normal and the delay-load import tables."""
+        with open(path, "rb") as f:
+            data = f.read()
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        assert data[pe:pe + 4] == b"PE\0\0"
+        sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+        optional = pe + 24
+        assert struct.unpack_from("<H", data, optional)[0] == 0x10B, "not a 32-bit program"
+        table = optional + optional_size
+        spans = [struct.unpack_from("<8xIIII", data, table + 40 * i) for i in range(sections)]
+
+        def offset(rva):
+            for size, address, raw_size, raw in spans:
+                if address <= rva < address + max(size, raw_size):
+                    return raw + rva - address
+            raise ValueError(hex(rva))
+
+        def text(rva):
+            start = offset(rva)
+            return data[start:data.index(b"\0", start)].decode("latin-1")
+
+        def names(thunks_rva):
+            found, at = [], offset(thunks_rva)
+            while (thunk := struct.unpack_from("<I", data, at)[0]) != 0:
+                found.append(f"#{thunk & 0xFFFF}" if thunk & 0x80000000 else text(thunk + 2))
+                at += 4
+            return found
+
+        result = {}
+        directory = lambda index: struct.unpack_from("<II", data, optional + 96 + 8 * index)
+        rva, _ = directory(1)
+        at = offset(rva) if rva else None
+        while at is not None:
+            lookup, _, _, name, first = struct.unpack_from("<IIIII", data, at)
+            if name == 0:
+                break
+            result.setdefault(text(name).upper(), []).extend(names(lookup or first))
+            at += 20
+        rva, _ = directory(13)
+        at = offset(rva) if rva else None
+        while at is not None:
+            _, name, _, _, lookup = struct.unpack_from("<IIIII", data, at)
+            if name == 0:
+                break
+            result.setdefault(text(name).upper(), []).extend(names(lookup))
+            at += 32
+        return result
+
+    def test_no_optional_process_library_is_imported(self):
+        if not os.path.exists(PROGRAM):
+            self.skipTest("build the program first")
+        imports = self.imports(PROGRAM)
+        # The reader itself works: it sees what the program does import.
+        self.assertIn("OpenProcess", imports.get("KERNEL32.DLL", []))
+        self.assertIn("AdjustTokenPrivileges", imports.get("ADVAPI32.DLL", []))
+        self.assertNotIn("PSAPI.DLL", imports)
+        self.assertNotIn("VDMDBG.DLL", imports)
+        for dll, functions in imports.items():
+            for function in functions:
+                self.assertNotIn(function, self.TOOLHELP, dll)
+                # Newer systems also export the PSAPI functions from KERNEL32.DLL.
+                self.assertFalse(function.startswith("K32"), f"{dll}!{function}")
+
+
+if __name__ == "__main__":
+    unittest.main()
