@@ -5,74 +5,68 @@
 #include <cstdlib>
 #include <utility>
 
-template <typename T, T Invalid, typename Close>
+// Traits: the handle type, its invalid value and how it is released.
+template <typename Traits>
 class UniqueResource {
 public:
+    using Type = typename Traits::Type;
+
     UniqueResource() = default;
-    explicit UniqueResource(T value) : value_(value) {}
+    explicit UniqueResource(Type value) : value_(value) {}
     UniqueResource(const UniqueResource&) = delete;
     UniqueResource& operator=(const UniqueResource&) = delete;
-    UniqueResource(UniqueResource&& other) noexcept : value_(std::exchange(other.value_, Invalid)) {}
+    UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
     UniqueResource& operator=(UniqueResource&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.value_, Invalid));
+        if (this != &other) reset(other.release());
         return *this;
     }
     ~UniqueResource() { reset(); }
 
-    T get() const { return value_; }
-    explicit operator bool() const { return value_ != Invalid; }
-    void reset(T value = Invalid) {
-        if (value_ != Invalid) Close{}(value_);
+    Type get() const { return value_; }
+    explicit operator bool() const { return value_ != Traits::Invalid(); }
+    void reset(Type value = Traits::Invalid()) {
+        if (value_ != Traits::Invalid()) Traits::Close(value_);
         value_ = value;
     }
-    T release() { return std::exchange(value_, Invalid); }
-    T* put() {
+    Type release() { return std::exchange(value_, Traits::Invalid()); }
+    // For out-parameters of calls that only write on success.
+    Type* put() {
         reset();
         return &value_;
     }
 
 private:
-    T value_ = Invalid;
+    Type value_ = Traits::Invalid();
 };
 
-struct CloseHandleFn { void operator()(HANDLE h) const { CloseHandle(h); } };
-struct RegCloseKeyFn { void operator()(HKEY k) const { RegCloseKey(k); } };
-struct CloseServiceHandleFn { void operator()(SC_HANDLE h) const { CloseServiceHandle(h); } };
-struct FreeLibraryFn { void operator()(HMODULE m) const { FreeLibrary(m); } };
-struct FreeSidFn { void operator()(PSID s) const { FreeSid(s); } };
-struct FcloseFn { void operator()(FILE* f) const { fclose(f); } };
-struct FreeFn { void operator()(void* p) const { free(p); } };
-
-// Process, token, event handles: NULL when absent.
-using UniqueHandle = UniqueResource<HANDLE, nullptr, CloseHandleFn>;
-// CreateFileA and toolhelp snapshots: INVALID_HANDLE_VALUE when absent.
-// (A template argument cannot be a cast constant, hence the wrapper.)
-class UniqueFileHandle {
-public:
-    UniqueFileHandle() = default;
-    explicit UniqueFileHandle(HANDLE h) : h_(h) {}
-    UniqueFileHandle(const UniqueFileHandle&) = delete;
-    UniqueFileHandle& operator=(const UniqueFileHandle&) = delete;
-    UniqueFileHandle(UniqueFileHandle&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
-    UniqueFileHandle& operator=(UniqueFileHandle&& o) noexcept {
-        if (this != &o) reset(std::exchange(o.h_, INVALID_HANDLE_VALUE));
-        return *this;
-    }
-    ~UniqueFileHandle() { reset(); }
-    HANDLE get() const { return h_; }
-    explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE h = INVALID_HANDLE_VALUE) {
-        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-        h_ = h;
-    }
-    HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
-
-private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
+template <typename T, void (*CloseFn)(T)>
+struct NullInvalid {
+    using Type = T;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type value) { CloseFn(value); }
 };
-using UniqueRegKey = UniqueResource<HKEY, nullptr, RegCloseKeyFn>;
-using UniqueServiceHandle = UniqueResource<SC_HANDLE, nullptr, CloseServiceHandleFn>;
-using UniqueLibrary = UniqueResource<HMODULE, nullptr, FreeLibraryFn>;
-using UniqueSid = UniqueResource<PSID, nullptr, FreeSidFn>;
-using UniqueFile = UniqueResource<FILE*, nullptr, FcloseFn>;
-using UniqueMemory = UniqueResource<void*, nullptr, FreeFn>;
+
+inline void CloseHandleOnly(HANDLE h) { CloseHandle(h); }
+inline void CloseKey(HKEY k) { RegCloseKey(k); }
+inline void CloseService(SC_HANDLE h) { CloseServiceHandle(h); }
+inline void UnloadLibrary(HMODULE m) { FreeLibrary(m); }
+inline void ReleaseSid(PSID s) { FreeSid(s); }
+inline void CloseStream(FILE* f) { fclose(f); }
+inline void FreeMemory(void* p) { free(p); }
+
+// CreateFileA and toolhelp snapshots answer INVALID_HANDLE_VALUE when they fail.
+struct FileHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { CloseHandle(h); }
+};
+
+// Process, token and event handles: NULL when absent.
+using UniqueHandle = UniqueResource<NullInvalid<HANDLE, CloseHandleOnly>>;
+using UniqueFileHandle = UniqueResource<FileHandleTraits>;
+using UniqueRegKey = UniqueResource<NullInvalid<HKEY, CloseKey>>;
+using UniqueServiceHandle = UniqueResource<NullInvalid<SC_HANDLE, CloseService>>;
+using UniqueLibrary = UniqueResource<NullInvalid<HMODULE, UnloadLibrary>>;
+using UniqueSid = UniqueResource<NullInvalid<PSID, ReleaseSid>>;
+using UniqueFile = UniqueResource<NullInvalid<FILE*, CloseStream>>;
+using UniqueMemory = UniqueResource<NullInvalid<void*, FreeMemory>>;

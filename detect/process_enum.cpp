@@ -1,6 +1,9 @@
 #include "detect/process_enum.h"
 
+#include "app/dropped_files.h"
+
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -22,18 +25,16 @@ Fn LookUp(HMODULE module, const char* name) {
 HMODULE LoadSystemLibrary(const char* name) {
     char path[MAX_PATH];
     const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    const size_t separator = length > 3 ? 1 : 0;
-    if (length + separator + strlen(name) >= MAX_PATH) return nullptr;
-    if (separator) strcat(path, "\\");
-    strcat(path, name);
+    if (length == 0 || length >= MAX_PATH || !AppendDirectorySeparator(path, sizeof path)) return nullptr;
+    const size_t used = strlen(path);
+    const int written = snprintf(path + used, sizeof path - used, "%s", name);
+    if (written < 0 || static_cast<size_t>(written) >= sizeof path - used) return nullptr;
     return LoadLibraryA(path);
 }
 
 }  // namespace
 
-ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() {
-    kernel32 = GetModuleHandleA("KERNEL32.DLL");
+ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() : kernel32(GetModuleHandleA("KERNEL32.DLL")) {
     if (kernel32 == nullptr) return;
     createToolhelp32Snapshot = LookUp<CreateSnapshotFn>(kernel32, "CreateToolhelp32Snapshot");
     process32First = LookUp<ProcessWalkFn>(kernel32, "Process32First");
@@ -103,7 +104,7 @@ int32_t PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* contex
         UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
         if (!process) continue;
         DWORD needed = 0;
-        if (!enumProcessModules(process.get(), modules, sizeof modules, &needed) || needed < sizeof modules[0]) {
+        if (!enumProcessModules(process.get(), modules, sizeof modules, &needed) || needed < sizeof(HMODULE)) {
             continue;
         }
         const DWORD length = getModuleFileNameExA(process.get(), modules[0], path, sizeof path);

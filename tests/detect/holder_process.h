@@ -1,4 +1,4 @@
-// A helper program of the test suite (file_holder.exe, share_holder.exe)
+// A helper program of the test suite (file_holder.exe)
 // that holds a file from another process for as long as this object lives.
 #pragma once
 #include <windows.h>

@@ -114,7 +114,7 @@ TEST(IsFileInfected, FileThatCannotBeOpenedIsNotInfected) {
     {
         // Another program writes to the worm copy: read sharing alone refuses
         // the open, so it cannot be examined.
-        HolderProcess writer("share_holder.exe", "\"" + held + "\"");
+        HolderProcess writer("file_holder.exe", "/write \"" + held + "\"");
         ASSERT_TRUE(writer.holding()) << writer.output();
         const Scan s = ScanAll(held);
         EXPECT_EQ(s.opened, 0);

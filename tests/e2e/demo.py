@@ -111,6 +111,19 @@ def print_table(rows, title):
         print(f"  {item:<17} {where:<{width}}  {state}")
 
 
+def pending_restart_work(box, nine_x):
+    """What the machine will do at its next start, as text lines."""
+    if nine_x:
+        path = box.host_path("C:\\windows\\WININIT.INI")
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            return ["WININIT.INI: " + line for line in f.read().decode("latin-1").splitlines()]
+    res = box.wine("reg", "query", r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                   "/v", "PendingFileRenameOperations", check=False)
+    return [line.strip() for line in res.stdout.splitlines() if "PendingFileRenameOperations" in line]
+
+
 def restart(box):
     """A restart: every program ends, then the machine starts again and
     carries out the work scheduled for it."""
@@ -160,6 +173,9 @@ def main(argv):
     for line in box.log_lines():
         print("  | " + line)
     print_table(infection_table(box), "The machine after the run")
+    print("\n== Work waiting for the restart")
+    for line in pending_restart_work(box, nine_x) or ["(none)"]:
+        print("  " + line)
     print("\n== Restarting the sandbox machine")
     restart(box)
     rows = infection_table(box)

@@ -4,7 +4,6 @@ platform families; and the program's own imports."""
 import os
 import re
 import struct
-import subprocess
 import unittest
 
 from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
@@ -20,10 +19,10 @@ def examined(lines, path):
 
 
 class WormCase(SandboxTestCase):
-    def start_program(self, windows_path, cwd=None):
+    def start_program(self, windows_path):
         """Starts a program of the machine and waits until a process walk can see it."""
         self.box.keep_server()
-        process = self.box.start(windows_path, "60000", cwd=cwd)
+        process = self.box.start(windows_path, "60000")
         self.addCleanup(self.end_if_running, process)
         seen = self.box.wine(os.path.join(TEST_BIN, "wait_for_program.exe"), windows_path, check=False)
         self.assertEqual(seen.code, 0, f"{windows_path} did not start")

@@ -1,22 +1,31 @@
-// Holds a file open with read sharing only, so that nobody can delete it,
-// until killed or until the given time has passed.
-//   file_holder PATH [milliseconds]
+// Holds a file open so that others cannot have it as they want, until
+// killed or until the given time has passed.
+//   file_holder [/write] PATH [milliseconds]
+// Without /write: read access, read sharing only (nobody can delete or write
+// it, as with a running program). With /write: write access with read and
+// write sharing, as another program writing to it would.
 // Prints "holding" once the file is open.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int main(int argc, char** argv) {
-    if (argc < 2) return 2;
-    HANDLE file = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool write = argc > 1 && strcmp(argv[1], "/write") == 0;
+    const int first = write ? 2 : 1;
+    if (argc <= first) return 2;
+    const char* path = argv[first];
+    HANDLE file = write ? CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      0, nullptr)
+                        : CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        printf("cannot open %s: %lu\n", argv[1], GetLastError());
+        printf("cannot open %s: %lu\n", path, GetLastError());
         return 1;
     }
     printf("holding\n");
     fflush(stdout);
-    Sleep(argc > 2 ? static_cast<DWORD>(strtoul(argv[2], nullptr, 10)) : INFINITE);
+    Sleep(argc > first + 1 ? static_cast<DWORD>(strtoul(argv[first + 1], nullptr, 10)) : INFINITE);
     CloseHandle(file);
     return 0;
 }

@@ -1,0 +1,41 @@
+"""The demonstration's scenario as a test: a machine infected with the
+harmless stand-ins is clean after the run and the restart."""
+
+import unittest
+
+import demo
+from sandbox import SandboxTestCase
+
+
+class DemoScenario(SandboxTestCase):
+    def run_scenario(self, nine_x):
+        self.box.keep_server()
+        self.box.worm = self.box.holder = None
+        demo.infect(self.box)
+        self.addCleanup(lambda: [p.kill() for p in (self.box.worm, self.box.holder) if p.poll() is None])
+        before = demo.infection_table(self.box)
+        self.assertFalse(demo.cleaned(before), before)
+
+        code, console = demo.run_tool(self.box, nine_x, echo=False)
+        self.assertEqual(code, 2, console)
+        self.assertIn("Infected process was found in memory\n", console)
+        self.assertTrue(console.endswith("Infection was found and removed\n"
+                                         "Restarting the computer is needed to complete the disinfection process.\n"
+                                         "Please restart the computer now.\n"), console)
+        after_run = {where: state for _, where, state in demo.infection_table(self.box)}
+        self.assertEqual(after_run[demo.DROPPED[1]], "present", "held open until the restart")
+        self.assertEqual(after_run["wupdate.exe"], "ended")
+
+        demo.restart(self.box)
+        after_restart = demo.infection_table(self.box)
+        self.assertTrue(demo.cleaned(after_restart), after_restart)
+
+    def test_nt_family(self):
+        self.run_scenario(nine_x=False)
+
+    def test_9x_family(self):
+        self.run_scenario(nine_x=True)
+
+
+if __name__ == "__main__":
+    unittest.main()
