@@ -40,6 +40,18 @@ void ClearReadOnly(const char* path) {
     }
 }
 
+// Hands a file that could not be deleted now to the restart; false (with
+// the error reported) when that cannot be done either.
+bool ScheduleDeletion(const char* path, int32_t context) {
+    if (AddFileToAutomaticRenameList(path, nullptr)) {
+        TRACE(TraceDetail, "[QRTK - ReplaceFile]: File will be deleted during reboot (%s).\n", path);
+        return true;
+    }
+    TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted during reboot (%s).\n", path);
+    ReportError(3, 23, 0, 0, context);
+    return false;
+}
+
 int32_t DeleteOperation(const char* source, int32_t context) {
     TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", source);
     if (!FileExist(source)) {
@@ -59,13 +71,7 @@ int32_t DeleteOperation(const char* source, int32_t context) {
         return NotFound;
     }
     // In use or protected: the restart may succeed where this failed.
-    if (AddFileToAutomaticRenameList(source, nullptr)) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: File will be deleted during reboot (%s).\n", source);
-        return DoneAtReboot;
-    }
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted during reboot (%s).\n", source);
-    ReportError(3, 23, 0, 0, context);
-    return Failed;
+    return ScheduleDeletion(source, context) ? DoneAtReboot : Failed;
 }
 
 int32_t RenameOperation(const char* source, const char* destination, int32_t context) {
@@ -92,13 +98,7 @@ int32_t RenameOperation(const char* source, const char* destination, int32_t con
                 return Failed;
             }
             // Both steps go to the restart, the destination's deletion first.
-            if (!AddFileToAutomaticRenameList(destination, nullptr)) {
-                TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted during reboot (%s).\n",
-                      destination);
-                ReportError(3, 23, 0, 0, context);
-                return Failed;
-            }
-            TRACE(TraceDetail, "[QRTK - ReplaceFile]: File will be deleted during reboot (%s).\n", destination);
+            if (!ScheduleDeletion(destination, context)) return Failed;
             if (AddFileToAutomaticRenameList(source, destination)) {
                 TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file will be deleted during reboot (%s).\n", source);
                 return DoneAtReboot;
