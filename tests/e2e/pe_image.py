@@ -43,25 +43,32 @@ class PeImage:
         at = self.offset(rva)
         return self.data[at:self.data.index(b"\0", at)].decode("latin-1")
 
+    def _names(self, thunks_rva):
+        found, at = [], self.offset(thunks_rva)
+        while (thunk := struct.unpack_from("<I", self.data, at)[0]) != 0:
+            found.append(f"#{thunk & 0xFFFF}" if thunk & 0x80000000 else self.cstring(thunk + 2))
+            at += 4
+        return found
+
     def imports(self):
-        """{dll name: [imported function names]}"""
-        rva, size = self.directories[1]
+        """{DLL NAME: [imported function names]} of the normal and the delay-load import tables."""
         result = {}
-        at = self.offset(rva)
-        while True:
-            lookup, _, _, name_rva, thunk = struct.unpack_from("<IIIII", self.data, at)
-            if name_rva == 0:
+        rva, _ = self.directories[1]
+        at = self.offset(rva) if rva else None
+        while at is not None:
+            lookup, _, _, name, first = struct.unpack_from("<IIIII", self.data, at)
+            if name == 0:
                 break
-            names = []
-            entry = self.offset(lookup or thunk)
-            while True:
-                value = struct.unpack_from("<I", self.data, entry)[0]
-                if value == 0:
-                    break
-                names.append(f"#{value & 0xFFFF}" if value & 0x80000000 else self.cstring(value + 2))
-                entry += 4
-            result[self.cstring(name_rva)] = names
+            result.setdefault(self.cstring(name).upper(), []).extend(self._names(lookup or first))
             at += 20
+        rva, _ = self.directories[13] if len(self.directories) > 13 else (0, 0)
+        at = self.offset(rva) if rva else None
+        while at is not None:
+            _, name, _, _, lookup = struct.unpack_from("<IIIII", self.data, at)
+            if name == 0:
+                break
+            result.setdefault(self.cstring(name).upper(), []).extend(self._names(lookup))
+            at += 32
         return result
 
     def resource_types(self):

@@ -3,7 +3,6 @@ platform families; and the program's own imports."""
 
 import os
 import re
-import struct
 import unittest
 
 from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
@@ -187,82 +186,6 @@ class PlantedLibraries(WormCase):
         res = self.box.run_program(env=self.PREFER_NATIVE, cwd=current)
         self.assertEqual(self.markers(current), [])
         self.assertIn(NOT_FOUND, res.stdout)
-
-
-class ImportTable(unittest.TestCase):
-    """The optional process libraries are looked up at run time, so the
-    program starts on systems that lack them: its import tables name none of
-    them."""
-
-    TOOLHELP = {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Process32FirstW",
-                "Process32NextW", "Module32First", "Module32Next", "Module32FirstW", "Module32NextW",
-                "Thread32First", "Thread32Next", "Heap32ListFirst", "Heap32ListNext", "Heap32First",
-                "Heap32Next", "Toolhelp32ReadProcessMemory"}
-
-    @staticmethod
-    def imports(path):
-        """{dll name: [function names]} of the normal and the delay-load import tables."""
-        with open(path, "rb") as f:
-            data = f.read()
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        assert data[pe:pe + 4] == b"PE\0\0"
-        sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
-        optional = pe + 24
-        assert struct.unpack_from("<H", data, optional)[0] == 0x10B, "not a 32-bit program"
-        table = optional + optional_size
-        spans = [struct.unpack_from("<8xIIII", data, table + 40 * i) for i in range(sections)]
-
-        def offset(rva):
-            for size, address, raw_size, raw in spans:
-                if address <= rva < address + max(size, raw_size):
-                    return raw + rva - address
-            raise ValueError(hex(rva))
-
-        def text(rva):
-            start = offset(rva)
-            return data[start:data.index(b"\0", start)].decode("latin-1")
-
-        def names(thunks_rva):
-            found, at = [], offset(thunks_rva)
-            while (thunk := struct.unpack_from("<I", data, at)[0]) != 0:
-                found.append(f"#{thunk & 0xFFFF}" if thunk & 0x80000000 else text(thunk + 2))
-                at += 4
-            return found
-
-        result = {}
-        directory = lambda index: struct.unpack_from("<II", data, optional + 96 + 8 * index)
-        rva, _ = directory(1)
-        at = offset(rva) if rva else None
-        while at is not None:
-            lookup, _, _, name, first = struct.unpack_from("<IIIII", data, at)
-            if name == 0:
-                break
-            result.setdefault(text(name).upper(), []).extend(names(lookup or first))
-            at += 20
-        rva, _ = directory(13)
-        at = offset(rva) if rva else None
-        while at is not None:
-            _, name, _, _, lookup = struct.unpack_from("<IIIII", data, at)
-            if name == 0:
-                break
-            result.setdefault(text(name).upper(), []).extend(names(lookup))
-            at += 32
-        return result
-
-    def test_no_optional_process_library_is_imported(self):
-        if not os.path.exists(PROGRAM):
-            self.skipTest("build the program first")
-        imports = self.imports(PROGRAM)
-        # The reader itself works: it sees what the program does import.
-        self.assertIn("OpenProcess", imports.get("KERNEL32.DLL", []))
-        self.assertIn("AdjustTokenPrivileges", imports.get("ADVAPI32.DLL", []))
-        self.assertNotIn("PSAPI.DLL", imports)
-        self.assertNotIn("VDMDBG.DLL", imports)
-        for dll, functions in imports.items():
-            for function in functions:
-                self.assertNotIn(function, self.TOOLHELP, dll)
-                # Newer systems also export the PSAPI functions from KERNEL32.DLL.
-                self.assertFalse(function.startswith("K32"), f"{dll}!{function}")
 
 
 if __name__ == "__main__":
