@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 #include "app/outcome.h"
+#include "app/paths.h"
 #include "detect/signature.h"
 #include "fileops/replace_file.h"
 #include "trace/trace.h"
@@ -14,30 +13,6 @@ const DroppedFile DroppedFileTable[] = {
     {SystemDirectory, "pqonwe.exe"},
     {PathAsIs, nullptr},
 };
-
-int32_t AppendDirectorySeparator(char* directory, size_t size) {
-    const size_t length = strlen(directory);
-    if (length <= 3) return 1;
-    if (length + 2 > size) return 0;
-    directory[length] = '\\';
-    directory[length + 1] = '\0';
-    return 1;
-}
-
-namespace {
-
-// The two parts joined, or the empty path when they do not fit: a cut path
-// could name another file.
-void JoinPath(char (&path)[264], const char* directory, const char* name) {
-    path[0] = '\0';
-    const size_t directoryLength = strlen(directory);
-    const size_t nameLength = strlen(name);
-    if (directoryLength + nameLength >= sizeof path) return;
-    memcpy(path, directory, directoryLength);
-    memcpy(path + directoryLength, name, nameLength + 1);
-}
-
-}  // namespace
 
 void RemoveDroppedFiles() {
     char systemDirectory[261] = "";
@@ -49,9 +24,9 @@ void RemoveDroppedFiles() {
     for (const DroppedFile* row = DroppedFileTable; row->name != nullptr; ++row) {
         char path[264] = "";
         if (row->locationKind == PathAsIs) {
-            JoinPath(path, "", row->name);
+            JoinPath(path, sizeof path, "", row->name);
         } else if (row->locationKind == SystemDirectory && directoryKnown) {
-            JoinPath(path, systemDirectory, row->name);
+            JoinPath(path, sizeof path, systemDirectory, row->name);
         }
 
         if (!IsFileInfected(path)) {

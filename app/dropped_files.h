@@ -14,8 +14,3 @@ extern const DroppedFile DroppedFileTable[];
 
 void RemoveDroppedFiles();
 
-// Makes a directory that the platform reported ready for a file name: appends
-// "\" when it is longer than 3 characters (a drive root such as C:\ already
-// ends in one). 0, with the directory unchanged, when the buffer of `size`
-// bytes has no room for it.
-int32_t AppendDirectorySeparator(char* directory, size_t size);

@@ -1,10 +1,8 @@
 #include "app/startup_entries.h"
 
-#include <cstdio>
-
-#include "app/dropped_files.h"
 #include "app/guards.h"
 #include "app/outcome.h"
+#include "app/paths.h"
 #include "trace/trace.h"
 
 void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
@@ -23,11 +21,6 @@ void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
 
 namespace {
 
-// Directory and name joined; false when the result would be cut.
-bool JoinPath(char (&path)[MAX_PATH], const char* directory, const char* name) {
-    return snprintf(path, sizeof path, "%s%s", directory, name) < static_cast<int>(sizeof path);
-}
-
 // Copies system.ini to system.bak, replacing an old backup. A cut path
 // would name some other file, so it counts as a failed backup.
 bool MakeSystemIniBackup(DWORD* error) {
@@ -41,7 +34,8 @@ bool MakeSystemIniBackup(DWORD* error) {
         return false;
     }
     if (length >= sizeof windowsDirectory || !AppendDirectorySeparator(windowsDirectory, sizeof windowsDirectory) ||
-        !JoinPath(iniPath, windowsDirectory, "system.ini") || !JoinPath(backupPath, windowsDirectory, "system.bak")) {
+        !JoinPath(iniPath, sizeof iniPath, windowsDirectory, "system.ini") ||
+        !JoinPath(backupPath, sizeof backupPath, windowsDirectory, "system.bak")) {
         *error = ERROR_FILENAME_EXCED_RANGE;
         return false;
     }

@@ -1,10 +1,9 @@
 #include "detect/process_enum.h"
 
-#include "app/dropped_files.h"
+#include "app/paths.h"
+#include "app/runtime_link.h"
 
 #include <cstdlib>
-#include <cstdio>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -15,20 +14,15 @@ static_assert(sizeof(PROCESSENTRY32) == 296);
 constexpr DWORD InitialIdCount = 1024;
 constexpr DWORD ModuleCount = 1024;
 
-template <typename Fn>
-Fn LookUp(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // Loads a library from the system directory only: a bare name would also
 // find a planted copy beside the program or in the current directory.
 HMODULE LoadSystemLibrary(const char* name) {
     char path[MAX_PATH];
     const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || !AppendDirectorySeparator(path, sizeof path)) return nullptr;
-    const size_t used = strlen(path);
-    const int written = snprintf(path + used, sizeof path - used, "%s", name);
-    if (written < 0 || static_cast<size_t>(written) >= sizeof path - used) return nullptr;
+    if (length == 0 || length >= MAX_PATH || !AppendDirectorySeparator(path, sizeof path) ||
+        !JoinPath(path, sizeof path, path, name)) {
+        return nullptr;
+    }
     return LoadLibraryA(path);
 }
 

@@ -9,6 +9,7 @@
 
 #include "app/guards.h"
 #include "app/platform.h"
+#include "app/runtime_link.h"
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
 #include "fileops/replace_file.h"
@@ -18,12 +19,6 @@
 namespace {
 
 constexpr const char* ScannerServiceName = "Norvane Portiva";
-
-template <typename Function>
-Function LookUp(HMODULE module, const char* name) {
-    // Through the generic function pointer type, which converts to any other.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 // A 32-bit program on a 64-bit system sees the 32-bit system folder under the
 // native one's name, but the restart carries out a delayed move as a native

@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "app/guards.h"
 #include "app/outcome.h"
+#include "app/paths.h"
 #include "fileops/reboot_schedule.h"
 #include "trace/trace.h"
 
@@ -14,18 +14,12 @@ namespace {
 // 263 characters and the terminator.
 constexpr size_t ReplacePathSize = 264;
 
-// Prefix and name joined without a separator. A path that does not fit is
-// refused whole rather than cut, so that no other file is ever touched.
-bool JoinPath(char (&path)[ReplacePathSize], const char* prefix, const char* name) {
-    const size_t prefixLength = strlen(prefix);
-    const size_t nameLength = strlen(name);
-    if (prefixLength + nameLength >= ReplacePathSize) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Path is too long (%s%s).\n", prefix, name);
-        return false;
-    }
-    memcpy(path, prefix, prefixLength);
-    memcpy(path + prefixLength, name, nameLength + 1);
-    return true;
+// Prefix and name joined without a separator; a path that does not fit is
+// refused whole, so that no other file is ever touched.
+bool MakePath(char (&path)[ReplacePathSize], const char* prefix, const char* name) {
+    if (JoinPath(path, sizeof path, prefix, name)) return true;
+    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Path is too long (%s%s).\n", prefix, name);
+    return false;
 }
 
 // A read-only file refuses its deletion now and at the restart alike (the
@@ -142,14 +136,14 @@ int32_t FileExist(const char* path) {
 
 int32_t ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context) {
     char source[ReplacePathSize];
-    if (!JoinPath(source, prefix, sourceName)) {
+    if (!MakePath(source, prefix, sourceName)) {
         ReportError(3, destinationName == nullptr ? 23 : 22, 0, 0, context);
         return Failed;
     }
     if (destinationName == nullptr) return DeleteOperation(source, context);
 
     char destination[ReplacePathSize];
-    if (!JoinPath(destination, prefix, destinationName)) {
+    if (!MakePath(destination, prefix, destinationName)) {
         ReportError(3, 22, 0, 0, context);
         return Failed;
     }

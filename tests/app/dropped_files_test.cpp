@@ -1,4 +1,5 @@
 #include "app/dropped_files.h"
+#include "app/paths.h"
 
 #include <windows.h>
 
