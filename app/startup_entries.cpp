@@ -1,13 +1,19 @@
 #include "app/startup_entries.h"
 
+#include <cstring>
+#include <string>
+
 #include "app/guards.h"
 #include "app/outcome.h"
 #include "app/paths.h"
+#include "app/runtime_link.h"
 #include "trace/trace.h"
 
-void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
+namespace {
+
+void DeleteStartupValueInView(HKEY root, const char* keyPath, const char* valueName, REGSAM view) {
     HKEY opened = nullptr;
-    const LONG openStatus = RegOpenKeyExA(root, keyPath, 0, KEY_WRITE, &opened);
+    const LONG openStatus = RegOpenKeyExA(root, keyPath, 0, KEY_WRITE | view, &opened);
     if (openStatus != ERROR_SUCCESS) {
         TRACE(TraceDetail, "Cannot open key %s 0x%x\n", keyPath, static_cast<unsigned>(openStatus));
         return;
@@ -17,6 +23,49 @@ void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
     const LONG status = RegDeleteValueA(key.get(), valueName);
     TRACE(TraceDetail, "Value %s of %s was deleted with status: %s (0x%x)\n", valueName, keyPath,
           status == ERROR_SUCCESS ? "OK" : "failed", static_cast<unsigned>(status));
+}
+
+#ifdef _WIN64
+// The key's full name in the registry (\REGISTRY\...), as UTF-16 bytes; empty
+// when it cannot be had.
+std::wstring RegistryKeyName(HKEY root, const char* keyPath, REGSAM view) {
+    using NtQueryKeyFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    constexpr int KeyNameInformation = 3;
+    const auto ntQueryKey = LookUp<NtQueryKeyFunction>(GetModuleHandleA("NTDLL.DLL"), "NtQueryKey");
+    UniqueRegKey key;
+    if (ntQueryKey == nullptr || RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) {
+        return {};
+    }
+    // A name length in bytes, then the name.
+    alignas(ULONG) char buffer[sizeof(ULONG) + 2048] = {};
+    ULONG needed = 0;
+    if (ntQueryKey(key.get(), KeyNameInformation, buffer, sizeof buffer, &needed) < 0) return {};
+    ULONG length = 0;
+    memcpy(&length, buffer, sizeof length);
+    if (length > sizeof buffer - sizeof length) return {};
+    return std::wstring(reinterpret_cast<const wchar_t*>(buffer + sizeof length), length / sizeof(wchar_t));
+}
+
+// Whether the two registry views reach one and the same key (a shared key,
+// such as those under HKEY_CURRENT_USER\Software).
+bool SharedByBothViews(HKEY root, const char* keyPath) {
+    const std::wstring native = RegistryKeyName(root, keyPath, KEY_WOW64_64KEY);
+    return !native.empty() && native == RegistryKeyName(root, keyPath, KEY_WOW64_32KEY);
+}
+#endif
+
+}  // namespace
+
+void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
+#ifdef _WIN64
+    // The worm is a 32-bit program: on 64-bit Windows its values may lie in
+    // the 32-bit view of the registry, which a 64-bit program does not see
+    // unless it asks for it. A key that both views share is visited once.
+    DeleteStartupValueInView(root, keyPath, valueName, KEY_WOW64_64KEY);
+    if (!SharedByBothViews(root, keyPath)) DeleteStartupValueInView(root, keyPath, valueName, KEY_WOW64_32KEY);
+#else
+    DeleteStartupValueInView(root, keyPath, valueName, 0);
+#endif
 }
 
 namespace {

@@ -9,7 +9,7 @@
 namespace {
 
 // The record size that 9x-family toolhelp expects from an ANSI caller.
-static_assert(sizeof(PROCESSENTRY32) == 296);
+static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32) == 296);
 
 constexpr DWORD InitialIdCount = 1024;
 constexpr DWORD ModuleCount = 1024;

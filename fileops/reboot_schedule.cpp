@@ -26,21 +26,15 @@ constexpr const char* ScannerServiceName = "Norvane Portiva";
 // directory are therefore recorded under the 32-bit folder's own name.
 std::string PathForRestart(const char* path) {
     using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
-    using GetSystemWow64DirectoryFunction = UINT(WINAPI*)(LPSTR, UINT);
-    // Both are missing on older systems, which have no WoW64.
-    const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    const auto isWow64Process = LookUp<IsWow64ProcessFunction>(kernel, "IsWow64Process");
-    const auto getSystemWow64Directory = LookUp<GetSystemWow64DirectoryFunction>(kernel, "GetSystemWow64DirectoryA");
+    // Missing on older systems, which have no WoW64.
+    const auto isWow64Process = LookUp<IsWow64ProcessFunction>(GetModuleHandleA("KERNEL32.DLL"), "IsWow64Process");
     BOOL wow64 = FALSE;
-    if (isWow64Process == nullptr || getSystemWow64Directory == nullptr ||
-        !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
-        return path;
-    }
+    if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) return path;
 
     char systemDir[MAX_PATH];
     char wow64Dir[MAX_PATH];
     const UINT systemLength = GetSystemDirectoryA(systemDir, sizeof systemDir);
-    const UINT wow64Length = getSystemWow64Directory(wow64Dir, sizeof wow64Dir);
+    const UINT wow64Length = GetSystemWow64DirectoryIfAny(wow64Dir, sizeof wow64Dir);
     if (systemLength == 0 || systemLength >= sizeof systemDir || wow64Length == 0 || wow64Length >= sizeof wow64Dir ||
         _strnicmp(path, systemDir, systemLength) != 0 || path[systemLength] != '\\') {
         return path;

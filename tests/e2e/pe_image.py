@@ -1,10 +1,11 @@
-"""Reads what the tests need from a 32-bit PE image: header flags, sections,
-imports and resources."""
+"""Reads what the tests need from a PE image, 32-bit (PE32) or 64-bit (PE32+):
+header fields, sections, imports and resources."""
 
 import struct
 
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
 IMAGE_SCN_MEM_WRITE = 0x80000000
+DLLCHARACTERISTICS_HIGH_ENTROPY_VA = 0x0020
 DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
 DLLCHARACTERISTICS_NX_COMPAT = 0x0100
 
@@ -20,11 +21,17 @@ class PeImage:
         self.machine, nsections, _, _, _, opt_size, self.characteristics = struct.unpack_from("<HHIIIHH", d, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", d, opt)[0]
-        assert self.magic == 0x10B, "not a 32-bit image"
-        self.dll_characteristics = struct.unpack_from("<H", d, opt + 70)[0]
+        assert self.magic in (0x10B, 0x20B), "not a PE32 or PE32+ image"
+        self.is_64_bit = self.magic == 0x20B
+        # PE32+ widens the image base and the four stack and heap sizes.
+        self.os_version = struct.unpack_from("<HH", d, opt + 40)
+        self.subsystem_version = struct.unpack_from("<HH", d, opt + 48)
         self.subsystem = struct.unpack_from("<H", d, opt + 68)[0]
-        ndirs = struct.unpack_from("<I", d, opt + 92)[0]
-        self.directories = [struct.unpack_from("<II", d, opt + 96 + 8 * i) for i in range(ndirs)]
+        self.dll_characteristics = struct.unpack_from("<H", d, opt + 70)[0]
+        dirs = opt + (112 if self.is_64_bit else 96)
+        ndirs = struct.unpack_from("<I", d, dirs - 4)[0]
+        self.directories = [struct.unpack_from("<II", d, dirs + 8 * i) for i in range(ndirs)]
+        self.thunk_size = 8 if self.is_64_bit else 4
         self.sections = []
         at = opt + opt_size
         for _ in range(nsections):
@@ -45,9 +52,10 @@ class PeImage:
 
     def _names(self, thunks_rva):
         found, at = [], self.offset(thunks_rva)
-        while (thunk := struct.unpack_from("<I", self.data, at)[0]) != 0:
-            found.append(f"#{thunk & 0xFFFF}" if thunk & 0x80000000 else self.cstring(thunk + 2))
-            at += 4
+        by_ordinal = 1 << (8 * self.thunk_size - 1)
+        while (thunk := int.from_bytes(self.data[at:at + self.thunk_size], "little")) != 0:
+            found.append(f"#{thunk & 0xFFFF}" if thunk & by_ordinal else self.cstring((thunk & 0x7FFFFFFF) + 2))
+            at += self.thunk_size
         return found
 
     def imports(self):

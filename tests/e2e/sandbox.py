@@ -1,5 +1,6 @@
-"""End-to-end harness: a throwaway Windows machine (a 32-bit Wine prefix
-copied from the test run's template) on which the real program runs."""
+"""End-to-end harness: a throwaway Windows machine (a Wine prefix copied from
+the test run's template: 32-bit for the x86 suite, 64-bit for the x64 suite)
+on which the real program runs."""
 
 import itertools
 import os
@@ -14,6 +15,13 @@ import wormify  # noqa: E402
 SIGNATURES = wormify.SIGNATURES
 
 TEST_ROOT = os.environ.get("RAVLOK_TEST_ROOT", "")
+# The architecture of the suite: x86 (the 32-bit program) or x64.
+ARCH = os.environ.get("RAVLOK_ARCH", "x86")
+# Debian's wine script picks the 32-bit loader whenever it is installed, and so
+# fails even for 64-bit work where 32-bit code cannot run: 64-bit work calls
+# the 64-bit loader directly.
+WINE64 = "/usr/lib/wine/wine64"
+WINE = "wine" if ARCH == "x86" else WINE64
 BUILD_DIR = os.environ.get("RAVLOK_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 TEST_BIN = os.environ.get("RAVLOK_TEST_BIN", os.path.join(BUILD_DIR, "tests", "bin"))
 PROGRAM = os.path.join(BUILD_DIR, "Ravlokfix.exe")
@@ -43,6 +51,8 @@ class Sandbox:
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("WINEARCH", None)
+        if WINE == WINE64:
+            self.env["WINELOADER"] = WINE64
         self.stderr_log = os.path.join(self.prefix, "wine-stderr.log")
 
     # --- places on the machine -------------------------------------------
@@ -80,7 +90,7 @@ class Sandbox:
         if env:
             run_env.update(env)
         with open(self.stderr_log, "ab") as err:
-            proc = subprocess.run(["wine", *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
+            proc = subprocess.run([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
                                   stdin=stdin, timeout=timeout)
         if check and proc.returncode != 0:
             raise AssertionError(f"wine {args} failed with {proc.returncode}: {proc.stdout!r}")
@@ -93,7 +103,7 @@ class Sandbox:
             run_env.update(env)
         err = open(self.stderr_log, "ab")
         try:
-            return subprocess.Popen(["wine", *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
+            return subprocess.Popen([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
                                     stdin=subprocess.DEVNULL, cwd=cwd)
         finally:
             err.close()
@@ -104,7 +114,7 @@ class Sandbox:
         if env:
             run_env.update(env)
         with open(self.stderr_log, "ab") as err:
-            proc = subprocess.run(["wine", program, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
+            proc = subprocess.run([WINE, program, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
                                   stdin=subprocess.DEVNULL, timeout=300, cwd=cwd)
         return Result(proc.returncode, proc.stdout.decode("latin-1").replace("\r\n", "\n"))
 

@@ -1,11 +1,16 @@
-"""What the built program is, as a file: a hardened 32-bit console program
-that imports only what every Windows system has, with its version and manifest."""
+"""What the built program is, as a file: a hardened console program of this
+tree's architecture that imports only what every Windows system has, with its
+version and manifest. Reads the image only: runs on any machine."""
 
 import unittest
 
-from pe_image import (DLLCHARACTERISTICS_DYNAMIC_BASE, DLLCHARACTERISTICS_NX_COMPAT, IMAGE_SCN_MEM_EXECUTE,
-                      IMAGE_SCN_MEM_WRITE, PeImage)
-from sandbox import PROGRAM
+from pe_image import (DLLCHARACTERISTICS_DYNAMIC_BASE, DLLCHARACTERISTICS_HIGH_ENTROPY_VA,
+                      DLLCHARACTERISTICS_NX_COMPAT, IMAGE_SCN_MEM_EXECUTE, IMAGE_SCN_MEM_WRITE, PeImage)
+from sandbox import ARCH, PROGRAM
+
+# Machine type and the manifest's processor architecture of each build.
+MACHINE = {"x86": 0x14C, "x64": 0x8664}
+MANIFEST_ARCH = {"x86": "x86", "x64": "amd64"}
 
 RT_VERSION, RT_MANIFEST = 16, 24
 
@@ -15,8 +20,9 @@ class ProgramImage(unittest.TestCase):
     def setUpClass(cls):
         cls.image = PeImage(PROGRAM)
 
-    def test_is_a_32_bit_console_program(self):
-        self.assertEqual(self.image.machine, 0x14C)
+    def test_is_a_console_program_of_its_architecture(self):
+        self.assertEqual(self.image.machine, MACHINE[ARCH])
+        self.assertEqual(self.image.is_64_bit, ARCH == "x64")
         self.assertEqual(self.image.subsystem, 3)
 
     def test_is_dep_and_aslr_compatible_with_no_writable_code(self):
@@ -24,6 +30,7 @@ class ProgramImage(unittest.TestCase):
         self.assertTrue(flags & DLLCHARACTERISTICS_NX_COMPAT)
         self.assertTrue(flags & DLLCHARACTERISTICS_DYNAMIC_BASE)
         self.assertTrue(any(name == ".reloc" for name, *_ in self.image.sections), "ASLR needs relocations")
+        self.assertEqual(bool(flags & DLLCHARACTERISTICS_HIGH_ENTROPY_VA), ARCH == "x64")
         for name, _, _, _, _, section_flags in self.image.sections:
             with self.subTest(section=name):
                 self.assertFalse(section_flags & IMAGE_SCN_MEM_WRITE and section_flags & IMAGE_SCN_MEM_EXECUTE)
@@ -54,6 +61,8 @@ class ProgramImage(unittest.TestCase):
         self.assertIn(RT_MANIFEST, self.image.resource_types())
         self.assertIn("1.00.1".encode("utf-16-le"), self.image.data)
         self.assertIn(b'requestedExecutionLevel level="highestAvailable"', self.image.data)
+        # A manifest of another architecture stops the program with a side-by-side error.
+        self.assertIn(f'processorArchitecture="{MANIFEST_ARCH[ARCH]}"'.encode(), self.image.data)
 
 
 if __name__ == "__main__":
