@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/outcome.h"
-#include "app/paths.h"
+#include "base/outcome.h"
+#include "base/paths.h"
 #include "detect/signature.h"
 #include "fileops/replace_file.h"
 #include "trace/trace.h"

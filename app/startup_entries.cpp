@@ -1,8 +1,8 @@
 #include "app/startup_entries.h"
 
-#include "app/guards.h"
-#include "app/outcome.h"
-#include "app/paths.h"
+#include "base/guards.h"
+#include "base/outcome.h"
+#include "base/paths.h"
 #include "trace/trace.h"
 
 void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
