@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "app/dropped_files.h"
-#include "app/outcome.h"
 #include "app/startup_entries.h"
+#include "base/outcome.h"
 #include "detect/signature.h"
 #include "detect/terminate.h"
 #include "scanner/scanner_channel.h"

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "app/outcome.h"
-#include "app/paths.h"
-#include "app/runtime_link.h"
+#include "base/outcome.h"
+#include "base/paths.h"
+#include "base/runtime_link.h"
 #include "detect/signature.h"
 #include "fileops/replace_file.h"
 #include "trace/trace.h"

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "app/disinfect.h"
-#include "app/outcome.h"
-#include "app/platform.h"
+#include "base/outcome.h"
+#include "base/platform.h"
 #include "trace/trace.h"
 
 namespace {

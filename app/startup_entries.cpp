@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/guards.h"
-#include "app/outcome.h"
-#include "app/paths.h"
-#include "app/runtime_link.h"
+#include "base/guards.h"
+#include "base/outcome.h"
+#include "base/paths.h"
+#include "base/runtime_link.h"
 #include "trace/trace.h"
 
 namespace {

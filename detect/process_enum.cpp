@@ -1,7 +1,7 @@
 #include "detect/process_enum.h"
 
-#include "app/paths.h"
-#include "app/runtime_link.h"
+#include "base/paths.h"
+#include "base/runtime_link.h"
 
 #include <cstdlib>
 #include <utility>

@@ -4,7 +4,7 @@
 #include <tlhelp32.h>
 #include <cstdint>
 
-#include "app/guards.h"
+#include "base/guards.h"
 
 using ProcessCallback = int32_t (*)(const char* path, int32_t reserved, uint32_t processId, void* context);
 

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "app/guards.h"
-#include "detect/crc32.h"
+#include "base/crc32.h"
+#include "base/guards.h"
 
 // Both known worm programs, recognised by their first 8192 bytes.
 const FileSignature SignatureTable[] = {

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/guards.h"
-#include "app/outcome.h"
-#include "app/platform.h"
+#include "base/guards.h"
+#include "base/outcome.h"
+#include "base/platform.h"
 #include "detect/process_enum.h"
 #include "fileops/replace_file.h"
 #include "trace/trace.h"

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "app/guards.h"
-#include "app/platform.h"
-#include "app/runtime_link.h"
+#include "base/guards.h"
+#include "base/platform.h"
+#include "base/runtime_link.h"
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
 #include "fileops/replace_file.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/guards.h"
+#include "base/guards.h"
 
 namespace {
 

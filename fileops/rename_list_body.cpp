@@ -1,6 +1,6 @@
 #include "fileops/rename_list_body.h"
 
-#include "detect/crc32.h"
+#include "base/crc32.h"
 
 // Chosen so that no combined key byte is zero: every body byte changes.
 const uint8_t RenameListKeyA[16] = {0x4C, 0x42, 0x5E, 0x2F, 0xC3, 0x79, 0xD9, 0x10,

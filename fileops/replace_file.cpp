@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "app/guards.h"
-#include "app/outcome.h"
-#include "app/paths.h"
+#include "base/guards.h"
+#include "base/outcome.h"
+#include "base/paths.h"
 #include "fileops/reboot_schedule.h"
 #include "trace/trace.h"
 
@@ -148,4 +148,18 @@ int32_t ReplaceFile(const char* prefix, const char* sourceName, const char* dest
         return Failed;
     }
     return RenameOperation(source, destination, context);
+}
+
+void ApplyResultRule(int result) {
+    switch (result) {
+    case DoneAtReboot:
+        AddRebootNeeded();
+        break;
+    case FailedDestinationRemoved:
+    case Failed:
+        AddError();
+        break;
+    default:
+        break;
+    }
 }

@@ -16,3 +16,7 @@ enum ReplaceFileResult : int32_t {
 
 int32_t FileExist(const char* path);
 int32_t ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context);
+
+// Accounts for one ReplaceFile result in the run's outcome values: a restart
+// adds to the reboot count, a failure to the error count.
+void ApplyResultRule(int result);

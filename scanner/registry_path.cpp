@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/guards.h"
+#include "base/guards.h"
 #include "scanner/registry_path_syntax.h"
 
 const RootKeyEntry RootKeyTable[] = {

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/guards.h"
-#include "app/platform.h"
+#include "base/guards.h"
+#include "base/platform.h"
 #include "scanner/registry_path.h"
 #include "trace/trace.h"
 

@@ -1,5 +1,5 @@
 #include "app/dropped_files.h"
-#include "app/paths.h"
+#include "base/paths.h"
 
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/outcome.h"
+#include "base/outcome.h"
 #include "tests/app/trace_capture.h"
 #include "tests/detect/holder_process.h"
 #include "tests/detect/test_bytes.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "app/entry.h"
-#include "app/outcome.h"
+#include "base/outcome.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/outcome.h"
 #include "app/startup_entries.h"
+#include "base/outcome.h"
 #include "tests/app/trace_capture.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,6 +1,6 @@
 #include "tests/detect/holder_process.h"
 
-#include "app/guards.h"
+#include "base/guards.h"
 
 std::string TestProgramDir() {
     char self[MAX_PATH];

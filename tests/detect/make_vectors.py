@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints the reference values that tests/detect/crc32_test.cpp and
+"""Prints the reference values that tests/base/crc32_test.cpp and
 tests/detect/signature_test.cpp embed, computed by zlib:
 
 - the CRC-32 of fixed texts and of pseudo-random or filled buffers;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "detect/crc32.h"
+#include "base/crc32.h"
 #include "tests/detect/holder_process.h"
 #include "tests/detect/test_bytes.h"
 #include "tests/support/temp_dir.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/guards.h"
-#include "app/outcome.h"
+#include "base/guards.h"
+#include "base/outcome.h"
 #include "detect/terminate.h"
 #include "tests/detect/child_process.h"
 #include "tests/support/probe_seam.h"

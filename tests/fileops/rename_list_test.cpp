@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "detect/crc32.h"
+#include "base/crc32.h"
 #include "fileops/rename_list.h"
 #include "tests/scanner/registry_fixture.h"
 #include "tests/support/temp_dir.h"

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/guards.h"
+#include "base/guards.h"
+#include "base/outcome.h"
 #include "tests/app/trace_capture.h"
 #include "tests/detect/holder_process.h"
 #include "tests/support/probe_seam.h"
@@ -267,6 +268,15 @@ TEST_F(ReplaceFileTest, PathThatDoesNotFitIsRefusedWhole) {
     EXPECT_EQ(ReplaceFile("", huge.c_str(), nullptr, 0), Failed);
     EXPECT_EQ(ReplaceFile(huge.c_str(), huge.c_str(), huge.c_str(), 0), Failed);
     EXPECT_EQ(ReadWholeFile(prefix + "short"), "kept");
+}
+
+TEST(OutcomeValues, ResultRuleCountsRebootsAndFailures) {
+    const int32_t reboots = GetRebootNeeded();
+    const int32_t errors = GetErrorCount();
+    for (int result : {0, 1, 2, 3, 4, 5, -1}) ApplyResultRule(result);
+    EXPECT_EQ(GetRebootNeeded(), reboots + 1);
+    EXPECT_EQ(GetErrorCount(), errors + 2);
+    EXPECT_EQ(ReportError(3, 16, 0, 0, 7), 0);
 }
 
 }  // namespace

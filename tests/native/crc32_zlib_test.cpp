@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "detect/crc32.h"
+#include "base/crc32.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "scanner/scanner_channel.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"

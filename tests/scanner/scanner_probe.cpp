@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "app/guards.h"
+#include "base/guards.h"
 #include "fileops/reboot_schedule.h"
 #include "scanner/scanner_channel.h"
 #include "trace/trace.h"

@@ -9,10 +9,6 @@ int32_t GetRebootNeeded();
 void AddError();
 int32_t GetErrorCount();
 
-// Accounts for one ReplaceFile result: a restart adds to the reboot count,
-// a failure to the error count.
-void ApplyResultRule(int result);
-
 // Error-report hook; has no effect in this program.
 int32_t ReportError(int32_t kind, int32_t code, int32_t parameter1, int32_t parameter2, int32_t context);
 

@@ -1,6 +1,4 @@
-#include "app/outcome.h"
-
-#include "fileops/replace_file.h"
+#include "base/outcome.h"
 
 namespace {
 int32_t InfectionState = 0;
@@ -14,20 +12,6 @@ void AddRebootNeeded() { ++RebootNeededCount; }
 int32_t GetRebootNeeded() { return RebootNeededCount; }
 void AddError() { ++ErrorCount; }
 int32_t GetErrorCount() { return ErrorCount; }
-
-void ApplyResultRule(int result) {
-    switch (result) {
-    case DoneAtReboot:
-        AddRebootNeeded();
-        break;
-    case FailedDestinationRemoved:
-    case Failed:
-        AddError();
-        break;
-    default:
-        break;
-    }
-}
 
 int32_t ReportError(int32_t /*kind*/, int32_t /*code*/, int32_t /*parameter1*/, int32_t /*parameter2*/,
                     int32_t /*context*/) {

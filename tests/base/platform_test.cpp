@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "tests/support/probe_seam.h"
 
 namespace {

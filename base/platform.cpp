@@ -1,10 +1,10 @@
-#include "app/platform.h"
+#include "base/platform.h"
 
 #include <windows.h>
 
 #include <cstdlib>
 
-#include "app/guards.h"
+#include "base/guards.h"
 
 #ifdef RAVLOKFIX_PROBE_SEAM
 #include "tests/support/probe_seam.h"
