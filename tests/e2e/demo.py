@@ -3,6 +3,9 @@ stand-ins of W32/Ravlok.B, cleaned by the real program, then restarted.
 
     demo.py [--9x] [--clean] PREFIX
 
+The architecture (RAVLOK_ARCH, x86 or x64) chooses the program and the kind
+of machine: a 32-bit one for x86, a 64-bit one for x64.
+
 Also imported by the test suite, which runs the same scenario."""
 
 import os
@@ -11,7 +14,7 @@ import subprocess
 import sys
 import time
 
-from sandbox import PROGRAM, SIGNATURES, TEST_BIN, Sandbox
+from sandbox import ARCH, PROGRAM, SIGNATURES, TEST_BIN, WINE, WINE64, Sandbox
 
 WORM_FOLDER = "C:\\users\\Public\\Downloads"
 WORM_COPY = WORM_FOLDER + "\\wupdate.exe"
@@ -28,7 +31,9 @@ class DemoMachine(Sandbox):
         self.prefix = os.path.abspath(prefix)
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                        WINEARCH="win32")
+                        WINEARCH="win32" if ARCH == "x86" else "win64")
+        if WINE == WINE64:
+            self.env["WINELOADER"] = WINE64
         self.stderr_log = self.prefix + "-wine.log"
         self.worm = None
         self.holder = None
@@ -36,7 +41,7 @@ class DemoMachine(Sandbox):
     def create(self):
         self.stop()
         shutil.rmtree(self.prefix, ignore_errors=True)
-        subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        subprocess.run([WINE, "wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                        check=True)
         subprocess.run(["wineserver", "-w"], env=self.env, check=True)
         self.env.pop("WINEARCH")
@@ -143,7 +148,7 @@ def run_tool(box, nine_x, echo=True):
         # Wine's toolhelp gives the running copy's bare file name where a real
         # 9x system gives its full path: run from the copy's folder.
         cwd = box.host_path(WORM_FOLDER)
-    proc = subprocess.Popen(["wine", os.path.abspath(PROGRAM)], env={**box.env, **env}, cwd=cwd,
+    proc = subprocess.Popen([WINE, os.path.abspath(PROGRAM)], env={**box.env, **env}, cwd=cwd,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
     console = []
     for raw in proc.stdout:
@@ -160,7 +165,9 @@ def main(argv):
     clean = "--clean" in argv
     prefix = [a for a in argv if not a.startswith("--")][0]
     box = DemoMachine(prefix)
-    print(f"== Creating a sandbox Windows machine ({'9x family' if nine_x else 'NT family'}) in {prefix}")
+    bits = "32-bit" if ARCH == "x86" else "64-bit"
+    print(f"== The {bits} program ({ARCH}): {os.path.relpath(PROGRAM)}")
+    print(f"== Creating a {bits} sandbox Windows machine ({'9x family' if nine_x else 'NT family'}) in {prefix}")
     box.create()
     if not clean:
         print("== Planting a harmless simulated infection (stand-ins of the test suite, no real malware)")

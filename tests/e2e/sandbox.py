@@ -140,17 +140,20 @@ class Sandbox:
         shutil.rmtree(self.prefix, ignore_errors=True)
 
     # --- registry ------------------------------------------------------------
-    def reg_add(self, key, name, data, kind="REG_SZ"):
+    def reg_add(self, key, name, data, kind="REG_SZ", view=None):
+        """view: None, or 32 or 64 for that registry view of a 64-bit machine."""
         args = ["reg", "add", key, "/f", "/t", kind, "/d", data]
         args[3:3] = ["/ve"] if name is None else ["/v", name]
+        if view:
+            args.append(f"/reg:{view}")
         self.wine(*args)
 
     def reg_delete_key(self, key):
         self.wine("reg", "delete", key, "/f", check=False)
 
-    def reg_query(self, key, name):
+    def reg_query(self, key, name, view=None):
         """The data of a value as text, or None when it is missing."""
-        res = self.wine("reg", "query", key, "/v", name, check=False)
+        res = self.wine("reg", "query", key, "/v", name, *([f"/reg:{view}"] if view else []), check=False)
         if res.code != 0:
             return None
         for line in res.stdout.splitlines():

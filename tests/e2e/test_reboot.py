@@ -5,8 +5,8 @@ import os
 import subprocess
 import unittest
 
-from reboot_machines import (Sandbox64TestCase, hold_file, host_path32, pending_operations, short_path,
-                             start_in_background)
+from reboot_machines import (Sandbox64TestCase, hold_file, host_path32, only_in_suite, pending_operations,
+                             short_path, start_in_background)
 from sandbox import TEST_BIN, SandboxTestCase
 
 import wormify  # noqa: E402  (found through the path that sandbox sets up)
@@ -173,6 +173,7 @@ class Win9xFamily(RestartCase):
         self.check_unwritable_wininit(make_read_only)
 
 
+@only_in_suite("x86", "the 32-bit program under WoW64")
 class Wow64(RestartCase, Sandbox64TestCase):
     """The tool as a 32-bit program on a 64-bit system: its system32 is the
     32-bit system folder, which the restart knows by its own name."""
@@ -197,6 +198,51 @@ class Wow64(RestartCase, Sandbox64TestCase):
         # Recorded under the 32-bit folder's own name.
         self.assertIn("\\??\\c:\\windows\\syswow64\\winupdate.exe", pending)
         self.assertNotIn("\\??\\" + DROPPED.lower(), pending)
+
+
+@only_in_suite("x64", "the 64-bit program on a 64-bit machine")
+class Wow64Footprint(RestartCase, Sandbox64TestCase):
+    """The worm is a 32-bit program: on a 64-bit machine its files lie in the
+    32-bit system folder and its values in the 32-bit registry view. The
+    64-bit program finds them there as well as in the native places."""
+
+    RUN = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
+    RUN_ONCE = "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
+
+    def test_32_bit_footprint_is_removed(self):
+        syswow64 = "C:\\windows\\syswow64\\"
+        removed, held = syswow64 + "winupdate.exe", syswow64 + "pqonwe.exe"
+        self.box.plant_worm(removed)
+        self.box.plant_worm(held)
+        # A native file of a worm name that is no worm copy: left alone.
+        bystander = self.box.write_file(DROPPED, "native bystander")
+        for view in (32, 64):
+            self.box.reg_add(self.RUN, "windowsupdate", removed, view=view)
+        self.box.reg_add(self.RUN_ONCE, "windowsupdate", removed, view=32)
+        holder = hold_file(self, self.box, held)
+
+        res = self.box.run_program()
+        self.check_scheduled_run(res, held)
+        lines = self.box.log_lines()
+        self.assertIn(f'Deleting file "{removed}", result=1', lines)
+        self.assertIn(f"file {DROPPED} is not infected or doesn't exit", lines)
+        self.assertFalse(self.box.exists(removed))
+        self.assertIn("\\??\\" + held, pending_operations(self.box))
+        for view in (32, 64):
+            with self.subTest(view=view):
+                self.assertIsNone(self.box.reg_query(self.RUN, "windowsupdate", view=view))
+                self.assertIsNone(self.box.reg_query(self.RUN_ONCE, "windowsupdate", view=view))
+        # Each view of the redirected Run key is visited; the RunOnce key of
+        # the current user is one key in both views and is visited once.
+        status = "Value windowsupdate of SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\{} was deleted with status: OK (0x0)"
+        self.assertEqual(lines.count(status.format("Run")), 2)
+        self.assertEqual([l for l in lines if "\\RunOnce was deleted" in l], [status.format("RunOnce")])
+
+        holder.end()
+        self.box.restart()
+        self.assertFalse(self.box.exists(held))
+        with open(bystander, "rb") as f:
+            self.assertEqual(f.read(), b"native bystander")
 
 
 if __name__ == "__main__":
