@@ -24,7 +24,7 @@ namespace {
 
 // One message, formatted once, for the console and the trace alike.
 void Tell(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Tell(const char* format, ...) {
+void Tell(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): checked as printf by the declaration
     char line[1024];
     va_list args;
     va_start(args, format);
@@ -37,7 +37,7 @@ void Tell(const char* format, ...) {
 
 // A check that could not be made: counted, and traced with its reason.
 void Incomplete(ReportTally* tally, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Incomplete(ReportTally* tally, const char* format, ...) {
+void Incomplete(ReportTally* tally, const char* format, ...) {  // NOLINT(cert-dcl50-cpp): as Tell
     char line[1024];
     va_list args;
     va_start(args, format);
