@@ -1,7 +1,10 @@
 """The demonstration: a throwaway Windows machine infected with harmless
 stand-ins of W32/Ravlok.B, cleaned by the real program, then restarted.
 
-    demo.py [--9x] [--clean] PREFIX
+    demo.py [--9x] [--clean] [--report] PREFIX
+
+With --report the tool only reports the infection, and the machine is shown
+unchanged afterwards.
 
 The architecture (RAVLOK_ARCH, x86 or x64) chooses the program and the kind
 of machine: a 32-bit one for x86, a 64-bit one for x64.
@@ -22,6 +25,8 @@ DROPPED = ("C:\\windows\\system32\\winupdate.exe", "C:\\windows\\system32\\pqonw
 RUN_KEYS = ("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
             "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce")
 WORM_SHELL = "explorer.exe winupdate.exe"
+SYSTEM_INI = "C:\\windows\\system.ini"
+SYSTEM_BAK = "C:\\windows\\system.bak"
 
 
 class DemoMachine(Sandbox):
@@ -139,7 +144,7 @@ def restart(box):
     box.restart()
 
 
-def run_tool(box, nine_x, echo=True):
+def run_tool(box, nine_x, *switches, echo=True):
     """Runs the tool as a user would; returns (exit code, console text)."""
     env = {}
     cwd = None
@@ -148,7 +153,7 @@ def run_tool(box, nine_x, echo=True):
         # Wine's toolhelp gives the running copy's bare file name where a real
         # 9x system gives its full path: run from the copy's folder.
         cwd = box.host_path(WORM_FOLDER)
-    proc = subprocess.Popen([WINE, os.path.abspath(PROGRAM)], env={**box.env, **env}, cwd=cwd,
+    proc = subprocess.Popen([WINE, os.path.abspath(PROGRAM), *switches], env={**box.env, **env}, cwd=cwd,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
     console = []
     for raw in proc.stdout:
@@ -160,9 +165,53 @@ def run_tool(box, nine_x, echo=True):
     return code, "".join(console)
 
 
+def machine_state(box):
+    """Everything of the infection and of the tool's work, as it stands:
+    files byte for byte, the start-up values, whether the worm runs, the
+    backup and the work waiting for a restart on either family."""
+    files = {path: box.read_file(path) if box.exists(path) else None for path in (WORM_COPY, *DROPPED, SYSTEM_INI)}
+    return {
+        "files": files,
+        "start-up values": {key: box.reg_query(key, "windowsupdate") for key in RUN_KEYS},
+        "worm running": box.worm is not None and box.worm.poll() is None,
+        "system.bak": box.exists(SYSTEM_BAK),
+        "work for the restart": pending_restart_work(box, True) + pending_restart_work(box, False),
+    }
+
+
+def changes(before, after):
+    """The names of what differs between two machine states."""
+    found = [f"file {path}" for path in before["files"] if before["files"][path] != after["files"][path]]
+    found += [name for name in before if name != "files" and before[name] != after[name]]
+    return found
+
+
+def report_demo(box, nine_x):
+    """Only a report: the machine is shown unchanged afterwards."""
+    before = machine_state(box)
+    log_start = len(box.log_lines())
+    print("\n== Running Ravlokfix.exe /REPORT" + (" (as a Windows 9x program)" if nine_x else ""))
+    code, _ = run_tool(box, nine_x, "/REPORT")
+    print(f"== Exit code: {code}")
+    print("\n== Trace log of the run (C:\\windows\\Ravlokfix.log)")
+    for line in box.log_lines()[max(log_start - 1, 0):]:
+        print("  | " + line)
+    print_table(infection_table(box), "The machine after the report")
+    differences = changes(before, machine_state(box))
+    box.stop()
+    if differences:
+        print("\n== Changed by the report: " + ", ".join(differences))
+    else:
+        print("\n== Unchanged: every file byte for byte, the start-up values and system.ini as they were,"
+              " the worm still running, no system.bak, no work waiting for the restart.")
+    print(f"== The sandbox machine lies in {box.prefix}; remove it with: rm -rf {box.prefix}")
+    return 0 if not differences and code in (0, 4) else 1
+
+
 def main(argv):
     nine_x = "--9x" in argv
     clean = "--clean" in argv
+    report = "--report" in argv
     prefix = [a for a in argv if not a.startswith("--")][0]
     box = DemoMachine(prefix)
     bits = "32-bit" if ARCH == "x86" else "64-bit"
@@ -173,6 +222,8 @@ def main(argv):
         print("== Planting a harmless simulated infection (stand-ins of the test suite, no real malware)")
         infect(box)
     print_table(infection_table(box), "The machine before the run")
+    if report:
+        return report_demo(box, nine_x)
     print("\n== Running Ravlokfix.exe" + (" (as a Windows 9x program)" if nine_x else ""))
     code, _ = run_tool(box, nine_x)
     print(f"== Exit code: {code}")

@@ -1,0 +1,237 @@
+"""The report-only run (/REPORT) and the run without console output (/QUIET):
+what they say, the exit codes they give, and a machine left exactly as it
+was."""
+
+import os
+import re
+import unittest
+
+import demo
+import standin
+import test_entry
+from fault_machines import RUN_KEY, SYSTEM_DIR, WINUPDATE, file_state, obey_file_permissions, set_key_dacl
+from sandbox import SEAM_PROGRAM, SIGNATURES, SandboxTestCase
+from test_entry import banner_and_rest
+from test_faults import subkey
+
+TAG = "[QRTK - Report_Ravlok]: "
+NOTICE = "Report only: this run looks for W32/Ravlok.B on this computer and changes nothing.\n"
+CLEAN = "Report: No infection found. Nothing was changed.\n"
+INCOMPLETE = "Report: The check could not be completed: see the trace log. Nothing was changed.\n"
+LOG = "windows/Ravlokfix.log"
+
+
+def found_summary(count, incomplete=False):
+    extra = " Some checks could not be made: see the trace log." if incomplete else ""
+    return f"Report: Infection was found: {count} item(s) listed above. Nothing was changed.{extra}\n"
+
+
+def report_body(test, stdout):
+    """The console after the report's banner, whose notice line is its own."""
+    rest = banner_and_rest(test, stdout)
+    test.assertEqual(stdout.split("\n")[1] + "\n", NOTICE)
+    return rest
+
+
+def run_lines(box, since):
+    """The trace lines of the last run: from its version line to its exit line."""
+    lines = box.log_lines()[max(since - 1, 0):]
+    start = len(lines) - 1 - lines[::-1].index("Ravlokfix v1.00.1")
+    return lines[start:-1]
+
+
+def without_log(state):
+    return {path: info for path, info in state.items() if path != LOG.replace("/", os.sep)}
+
+
+class InfectedMachine(SandboxTestCase):
+    """The demo's whole infection: a running worm copy, both dropped files
+    (one held open), both start-up values and the system.ini shell line."""
+
+    def infect(self):
+        self.box.keep_server()
+        self.box.worm = self.box.holder = None
+        demo.infect(self.box)
+        for process in (self.box.worm, self.box.holder):
+            self.addCleanup(process.wait)
+            self.addCleanup(process.kill)
+
+    def expected_findings(self, process_path):
+        return [
+            re.escape(f"Report: worm process running: {process_path} (PID=0x") + "[0-9a-f]+" + re.escape("), left running"),
+            *[re.escape(f"Report: worm file: {path}, left in place") for path in demo.DROPPED],
+            re.escape(f"Report: system.ini shell line: shell={demo.WORM_SHELL}, left as it is"),
+            *[re.escape(f"Report: start-up value: {key.replace('HKLM', 'HKEY_LOCAL_MACHINE').replace('HKCU', 'HKEY_CURRENT_USER')}"
+                        f"\\windowsupdate = {demo.DROPPED[0]}, left in place") for key in demo.RUN_KEYS],
+        ]
+
+    def check_report(self, nine_x, process_path):
+        before = demo.machine_state(self.box)
+        files_before = without_log(file_state(self.box))
+        log_start = len(self.box.log_lines())
+
+        code, console = demo.run_tool(self.box, nine_x, "/REPORT", echo=False)
+        self.assertEqual(code, 4, console)
+        lines = report_body(self, console).splitlines()
+        self.assertEqual(len(lines), 7, console)
+        for line, pattern in zip(lines, self.expected_findings(process_path)):
+            self.assertRegex(line, "^" + pattern + "$")
+        self.assertEqual(lines[-1] + "\n", found_summary(6))
+
+        self.assertEqual(demo.changes(before, demo.machine_state(self.box)), [])
+        self.assertEqual(without_log(file_state(self.box)), files_before)
+        self.assertIsNone(self.box.worm.poll(), "the worm copy was ended")
+
+        # Every line of the run is a report's own: none of a removal run's.
+        trace = run_lines(self.box, log_start)
+        self.assertEqual(trace[-1], "Exiting, return value 4")
+        for line in trace[1:-1]:
+            self.assertTrue(line.startswith(TAG), line)
+        for line in lines:
+            self.assertIn(TAG + line[len("Report: "):], trace)
+
+    def test_nt_family_reported_and_left_as_it_was(self):
+        standin.install_driver(self.box)
+        self.addCleanup(standin.remove_driver, self.box)
+        self.infect()
+        standin.requests(self.box)
+        self.check_report(False, demo.WORM_COPY)
+
+        res = self.box.run_program("/QUIET", "/REPORT")
+        self.assertEqual((res.code, res.stdout), (4, ""))
+        self.assertEqual(standin.requests(self.box), [], "the report talked to the scanner")
+
+        # The same machine cleaned without console output: the true exit
+        # code, and the stand-in scanner did see the removal run.
+        res = self.box.run_program("/QUIET")
+        self.assertEqual((res.code, res.stdout), (2, ""))
+        self.assertEqual(self.box.log_lines()[-2], "Exiting, return value 2")
+        self.assertNotEqual(standin.requests(self.box), [])
+        self.assertEqual(self.box.worm.wait(timeout=30), 0)
+
+    def test_9x_family_reported_and_left_as_it_was(self):
+        self.infect()
+        # Wine's toolhelp names the running copy by its file name alone.
+        self.check_report(True, os.path.basename(demo.WORM_COPY.replace("\\", "/")))
+
+
+class CleanMachine(SandboxTestCase):
+    def test_switches_on_a_clean_machine(self):
+        files_before = without_log(file_state(self.box))
+        cases = [
+            # switches, exit code, console after the banner (None: nothing at all)
+            (["/REPORT"], 0, CLEAN),
+            (["/report", "/SILENT"], 0, ""),
+            (["/Quiet", "/REPORT"], 0, None),
+            # Removal runs, after the reports: they write system.bak.
+            (["/QUIET"], 0, None),
+            (["/QUIET", "/SILENT"], 0, None),
+            (["/QUIETX", "/REPORTX"], 0, "Infected process was not found in memory\nNo infection found\n"),
+        ]
+        for args, code, console in cases:
+            if args == ["/QUIET"]:
+                self.assertEqual(without_log(file_state(self.box)), files_before)
+                self.assertFalse(self.box.exists(demo.SYSTEM_BAK))
+            with self.subTest(args=args):
+                log_start = len(self.box.log_lines())
+                res = self.box.run_program(*args)
+                self.assertEqual(res.code, code)
+                if console is None:
+                    self.assertEqual(res.stdout, "")
+                else:
+                    self.assertEqual(banner_and_rest(self, res.stdout), console)
+                trace = run_lines(self.box, log_start)
+                self.assertEqual(trace[-1], f"Exiting, return value {code}")
+                # A report's summary is traced in silent mode too.
+                if "/REPORT" in (arg.upper() for arg in args):
+                    self.assertEqual(trace[-2], TAG + CLEAN[len("Report: "):-1])
+
+    def test_version_switch_still_prints(self):
+        res = self.box.run_program("/QUIET", "/VER")
+        self.assertEqual((res.code, res.stdout), (0, "Ravlokfix v1.00.1\n"))
+
+
+class QuietOutcomes(test_entry.OutcomeTable):
+    """The removal run's outcome table with /QUIET: the same exit codes and
+    trace, and no console output at all."""
+
+    def test_outcome_table(self):
+        for preset, args, code, _, trace in self.CASES:
+            with self.subTest(preset=preset, args=args):
+                log_start = len(self.box.log_lines())
+                res = self.box.run_program("/QUIET", *args, program=SEAM_PROGRAM,
+                                           env={"RAVLOKFIX_TEST_OUTCOME": preset})
+                self.assertEqual((res.code, res.stdout), (code, ""))
+                lines = run_lines(self.box, log_start)
+                self.assertEqual(lines[len(lines) - 1 - len(trace):], trace + [f"Exiting, return value {code}"])
+
+    def test_refused_user(self):
+        for args, code in ((["/QUIET"], 0), (["/QUIET", "/REPORT"], 5)):
+            with self.subTest(args=args):
+                res = self.box.run_program(*args, program=SEAM_PROGRAM, env={"RAVLOKFIX_TEST_PROBES": "admin=0"})
+                self.assertEqual((res.code, res.stdout), (code, ""))
+
+
+class IncompleteCheck(SandboxTestCase):
+    """Checks that cannot be made give 5 with the reason in the trace; an
+    infection found elsewhere still gives 4."""
+
+    def report(self, *args, **kwargs):
+        log_start = len(self.box.log_lines())
+        res = self.box.run_program("/REPORT", *args, **kwargs)
+        return res, run_lines(self.box, log_start)
+
+    def test_not_an_administrator(self):
+        probes = {"RAVLOKFIX_TEST_PROBES": "admin=0"}
+        self.box.plant_worm(WINUPDATE)
+        res, trace = self.report(program=SEAM_PROGRAM, env=probes)
+        self.assertEqual(res.code, 5)
+        self.assertEqual(banner_and_rest(self, res.stdout),
+                         "Report: The check could not be completed: log on to this workstation with administrator "
+                         "rights and run the tool again.\n")
+        self.assertEqual(trace, ["Ravlokfix v1.00.1",
+                                 TAG + "Not an administrator: other users' processes cannot be read. "
+                                       "Nothing was checked.",
+                                 "Exiting, return value 5"])
+        res, _ = self.report("/SILENT", program=SEAM_PROGRAM, env=probes)
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (0, ""))
+
+    def test_process_list_unreadable(self):
+        no_walk = {"WINEDLLOVERRIDES": "vdmdbg=d;mscoree,mshtml="}
+        res, trace = self.report(env=no_walk)
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
+        self.assertIn(TAG + "The process list cannot be read: running copies were not checked.", trace)
+
+        self.box.plant_worm(WINUPDATE)
+        res, _ = self.report(env=no_walk)
+        self.assertEqual(res.code, 4)
+        self.assertTrue(banner_and_rest(self, res.stdout).endswith(found_summary(1, incomplete=True)), res.stdout)
+
+    def test_dropped_file_unreadable(self):
+        unreadable = self.box.plant_worm(SYSTEM_DIR + "\\pqonwe.exe", SIGNATURES[1])
+        os.chmod(unreadable, 0)
+        obey_file_permissions(self.box)
+        res, trace = self.report()
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
+        self.assertIn(TAG + f"File {SYSTEM_DIR}\\pqonwe.exe cannot be read (error 5): it was not checked.", trace)
+        self.assertIn(TAG + f"File {WINUPDATE} is absent.", trace)
+
+    def test_dropped_file_that_is_a_directory(self):
+        self.box.write_file(WINUPDATE + "\\inside.txt", b"kept")
+        res, trace = self.report()
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (0, CLEAN))
+        self.assertIn(TAG + f"{WINUPDATE} is a directory, not the worm.", trace)
+
+    def test_start_up_key_unreadable(self):
+        self.box.keep_server()
+        self.box.reg_add(RUN_KEY, "windowsupdate", WINUPDATE)
+        # Everyone may write the key, nobody may read it.
+        set_key_dacl(self.box, "MACHINE\\" + subkey(RUN_KEY), "D:P(A;;KW;;;WD)")
+        res, trace = self.report()
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
+        self.assertIn(TAG + f"Cannot open key HKEY_LOCAL_MACHINE\\{subkey(RUN_KEY)} 0x5: value windowsupdate "
+                            "was not checked.", trace)
+
+
+if __name__ == "__main__":
+    unittest.main()
