@@ -7,9 +7,11 @@
 #include <cstring>
 
 #include "app/dropped_files.h"
+#include "app/startup_entries.h"
 #include "base/guards.h"
 #include "base/paths.h"
 #include "base/platform.h"
+#include "base/runtime_link.h"
 #include "detect/process_enum.h"
 #include "detect/signature.h"
 #include "detect/terminate.h"
@@ -102,15 +104,7 @@ void ReportDroppedFile(ReportTally* tally, const char* path) {
     Incomplete(tally, "File %s cannot be read (error %ld): it was not checked.", path, static_cast<long>(error));
 }
 
-void ReportDroppedFiles(ReportTally* tally) {
-    char systemDirectory[261] = "";
-    const UINT length = GetSystemDirectoryA(systemDirectory, sizeof systemDirectory);
-    if (length == 0 || length >= sizeof systemDirectory ||
-        !AppendDirectorySeparator(systemDirectory, sizeof systemDirectory)) {
-        Incomplete(tally, "The system directory cannot be found (error %ld): the dropped files were not checked.",
-                   static_cast<long>(GetLastError()));
-        return;
-    }
+void ReportDroppedFilesIn(ReportTally* tally, const char* systemDirectory) {
     for (const DroppedFile* row = DroppedFileTable; row->name != nullptr; ++row) {
         char path[264] = "";
         const char* directory = row->locationKind == SystemDirectory ? systemDirectory : "";
@@ -120,6 +114,30 @@ void ReportDroppedFiles(ReportTally* tally) {
         }
         ReportDroppedFile(tally, path);
     }
+}
+
+void ReportDroppedFiles(ReportTally* tally) {
+    char systemDirectory[261] = "";
+    const UINT length = GetSystemDirectoryA(systemDirectory, sizeof systemDirectory);
+    if (length == 0 || length >= sizeof systemDirectory ||
+        !AppendDirectorySeparator(systemDirectory, sizeof systemDirectory)) {
+        Incomplete(tally, "The system directory cannot be found (error %ld): the dropped files were not checked.",
+                   static_cast<long>(GetLastError()));
+        return;
+    }
+    ReportDroppedFilesIn(tally, systemDirectory);
+#ifdef _WIN64
+    // The worm is a 32-bit program: on 64-bit Windows its files land in the
+    // 32-bit system folder.
+    char wow64Directory[261] = "";
+    const UINT wow64Length = GetSystemWow64DirectoryIfAny(wow64Directory, sizeof wow64Directory);
+    if (wow64Length == 0) return;
+    if (wow64Length >= sizeof wow64Directory || !AppendDirectorySeparator(wow64Directory, sizeof wow64Directory)) {
+        Incomplete(tally, "%s", "The 32-bit system folder's path is too long: the dropped files there were not checked.");
+        return;
+    }
+    ReportDroppedFilesIn(tally, wow64Directory);
+#endif
 }
 
 void ReportShellLine(ReportTally* tally) {
@@ -138,10 +156,10 @@ void ReportShellLine(ReportTally* tally) {
     }
 }
 
-void ReportStartupValue(ReportTally* tally, HKEY root, const char* rootName, const char* keyPath,
-                        const char* valueName) {
+void ReportStartupValueInView(ReportTally* tally, HKEY root, const char* rootName, const char* keyPath,
+                              const char* valueName, REGSAM view) {
     HKEY opened = nullptr;
-    LONG status = RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE, &opened);
+    LONG status = RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | view, &opened);
     if (status == ERROR_FILE_NOT_FOUND) {
         TRACE(TraceDetail, REPORT_TAG "Key %s\\%s is absent.\n", rootName, keyPath);
         return;
@@ -175,6 +193,20 @@ void ReportStartupValue(ReportTally* tally, HKEY root, const char* rootName, con
         Tell("start-up value: %s\\%s\\%s (%lu bytes of type %lu), left in place", rootName, keyPath, valueName,
              static_cast<unsigned long>(size), static_cast<unsigned long>(type));
     }
+}
+
+void ReportStartupValue(ReportTally* tally, HKEY root, const char* rootName, const char* keyPath,
+                        const char* valueName) {
+#ifdef _WIN64
+    // As the removal does: the native view, then the 32-bit view where it has
+    // a key of its own.
+    ReportStartupValueInView(tally, root, rootName, keyPath, valueName, KEY_WOW64_64KEY);
+    if (OwnKeyIn32BitView(root, keyPath)) {
+        ReportStartupValueInView(tally, root, rootName, keyPath, valueName, KEY_WOW64_32KEY);
+    }
+#else
+    ReportStartupValueInView(tally, root, rootName, keyPath, valueName, 0);
+#endif
 }
 
 }  // namespace

@@ -46,16 +46,16 @@ std::wstring RegistryKeyName(HKEY root, const char* keyPath, REGSAM view) {
     return std::wstring(reinterpret_cast<const wchar_t*>(buffer + sizeof length), length / sizeof(wchar_t));
 }
 
-// Whether the 32-bit view has a key of its own at that path: one that exists
-// and is not the native key (the views share some keys, such as those under
-// HKEY_CURRENT_USER\Software).
+#endif
+
+}  // namespace
+
+#ifdef _WIN64
 bool OwnKeyIn32BitView(HKEY root, const char* keyPath) {
     const std::wstring wow64 = RegistryKeyName(root, keyPath, KEY_WOW64_32KEY);
     return !wow64.empty() && wow64 != RegistryKeyName(root, keyPath, KEY_WOW64_64KEY);
 }
 #endif
-
-}  // namespace
 
 void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
 #ifdef _WIN64

@@ -10,6 +10,7 @@ import demo
 import standin
 import test_entry
 from fault_machines import RUN_KEY, SYSTEM_DIR, WINUPDATE, file_state, obey_file_permissions, set_key_dacl
+from reboot_machines import Sandbox64TestCase, only_in_suite
 from sandbox import SEAM_PROGRAM, SIGNATURES, SandboxTestCase
 from test_entry import banner_and_rest
 from test_faults import subkey
@@ -231,6 +232,27 @@ class IncompleteCheck(SandboxTestCase):
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
         self.assertIn(TAG + f"Cannot open key HKEY_LOCAL_MACHINE\\{subkey(RUN_KEY)} 0x5: value windowsupdate "
                             "was not checked.", trace)
+
+
+@only_in_suite("x64", "the 64-bit program on a 64-bit machine")
+class Wow64Footprint(Sandbox64TestCase):
+    """The worm's 32-bit files and values, reported by the 64-bit program as
+    the removal would find them."""
+
+    def test_32_bit_places_are_reported(self):
+        wow64_copy = "C:\\windows\\syswow64\\winupdate.exe"
+        self.box.plant_worm(wow64_copy)
+        self.box.reg_add(RUN_KEY, "windowsupdate", wow64_copy, view=32)
+        before = without_log(file_state(self.box))
+        res = self.box.run_program("/REPORT")
+        self.assertEqual(res.code, 4, res.stdout)
+        body = report_body(self, res.stdout)
+        self.assertIn(f"Report: worm file: {wow64_copy}, left in place\n", body)
+        run_key = RUN_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE")
+        self.assertIn(f"Report: start-up value: {run_key}\\windowsupdate = {wow64_copy}, left in place\n", body)
+        self.assertTrue(body.endswith(found_summary(2)), body)
+        self.assertEqual(without_log(file_state(self.box)), before)
+        self.assertEqual(self.box.reg_query(RUN_KEY, "windowsupdate", view=32), wow64_copy)
 
 
 if __name__ == "__main__":
