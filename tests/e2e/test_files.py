@@ -66,6 +66,13 @@ def run_statuses(native, wow64=2, nine_x=False):
 
 
 class RemovalCase(SandboxTestCase):
+    def setUp(self):
+        super().setUp()
+        if ARCH == "x64":
+            # The 32-bit view's own Run key, as every 64-bit Windows has it; a
+            # 64-bit prefix made where no 32-bit code runs lacks it.
+            self.box.wine("reg", "add", "HKLM\\" + RUN, "/f", "/reg:32")
+
     def run_tool(self, *args, **kwargs):
         """Runs the program; returns its result and the trace lines of this run."""
         before = len(self.box.log_lines())
