@@ -34,7 +34,6 @@ HMODULE WINAPI NarrowLoadLibrary(LPCWSTR name) {
 }  // namespace
 
 // The import slots the runtime's calls go through (i386 decorated names).
-// NOLINTBEGIN(bugprone-reserved-identifier)
 extern "C" {
 extern decltype(&NarrowCreateSemaphore) const narrowCreateSemaphoreSlot __asm__("__imp__CreateSemaphoreW@16");
 extern decltype(&NarrowGetModuleHandle) const narrowGetModuleHandleSlot __asm__("__imp__GetModuleHandleW@4");
@@ -43,4 +42,3 @@ extern decltype(&NarrowLoadLibrary) const narrowLoadLibrarySlot __asm__("__imp__
 decltype(&NarrowCreateSemaphore) const narrowCreateSemaphoreSlot = NarrowCreateSemaphore;
 decltype(&NarrowGetModuleHandle) const narrowGetModuleHandleSlot = NarrowGetModuleHandle;
 decltype(&NarrowLoadLibrary) const narrowLoadLibrarySlot = NarrowLoadLibrary;
-// NOLINTEND(bugprone-reserved-identifier)

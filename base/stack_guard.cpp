@@ -22,12 +22,16 @@ constexpr DWORD kStackBufferOverrun = 0xC0000409;  // STATUS_STACK_BUFFER_OVERRU
 extern "C" {
 
 // Read by every protected function, so it must be set before main runs.
-uintptr_t __stack_chk_guard = 0;  // NOLINT(bugprone-reserved-identifier): the compiler's name
+// The compiler's names, reserved to the implementation.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+uintptr_t __stack_chk_guard = 0;
 
-[[noreturn]] void __stack_chk_fail() { EndAtOnce(); }  // NOLINT(bugprone-reserved-identifier)
+[[noreturn]] void __stack_chk_fail() { EndAtOnce(); }
 
-// The checked string functions that fortified code calls end through this one.
-[[noreturn]] void __chk_fail() { EndAtOnce(); }  // NOLINT(bugprone-reserved-identifier)
+// The checked string functions that fortified code calls end through this
+// one (declared without return by <string.h>).
+void __chk_fail() { EndAtOnce(); }
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 }  // extern "C"
 
