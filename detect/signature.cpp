@@ -24,6 +24,7 @@ uint8_t SignatureReadBuffer[0x3000];
 int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex) {
     *matchIndex = -1;
     // Read sharing only: a file that someone is writing is not looked at.
+    // (FILE_SHARE_DELETE would make the call fail on the 9x family.)
     UniqueFileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return 0;
 

@@ -82,6 +82,7 @@ int32_t TerminateInfectedProcesses(InfectionPredicate predicate) {
     // Other users' and services' processes open for termination only with
     // the debug privilege, which is enabled for the walk alone.
     UniqueHandle token;
+    // The 9x family has no tokens: its token functions are stubs that fail.
     if (isNt) {
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
             TRACE(TraceDetail, "Cannot open current process %ld\n", GetLastError());

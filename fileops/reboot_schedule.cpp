@@ -126,6 +126,8 @@ int32_t AddToWininit(const char* existingPath, const char* newPath) {
 }  // namespace
 
 int32_t AddFileToAutomaticRenameList(const char* existingPath, const char* newPath) {
+    // The 9x family has MoveFileExA only as a stub that fails with
+    // ERROR_CALL_NOT_IMPLEMENTED; its start-up reads WININIT.INI instead.
     if (!IsWindowsNT()) return AddToWininit(existingPath, newPath);
 
     TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: System is NT.\n");

@@ -160,6 +160,7 @@ int ChangeScannerSetting(int enabled) {
 }
 
 int IsServiceLoaded(const char* serviceName) {
+    // The 9x family has no service manager: its service functions are stubs that fail.
     if (GetPlatformKind() != PlatformNt) return 0;
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
     if (!manager) return 0;
