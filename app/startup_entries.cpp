@@ -46,11 +46,12 @@ std::wstring RegistryKeyName(HKEY root, const char* keyPath, REGSAM view) {
     return std::wstring(reinterpret_cast<const wchar_t*>(buffer + sizeof length), length / sizeof(wchar_t));
 }
 
-// Whether the two registry views reach one and the same key (a shared key,
-// such as those under HKEY_CURRENT_USER\Software).
-bool SharedByBothViews(HKEY root, const char* keyPath) {
-    const std::wstring native = RegistryKeyName(root, keyPath, KEY_WOW64_64KEY);
-    return !native.empty() && native == RegistryKeyName(root, keyPath, KEY_WOW64_32KEY);
+// Whether the 32-bit view has a key of its own at that path: one that exists
+// and is not the native key (the views share some keys, such as those under
+// HKEY_CURRENT_USER\Software).
+bool OwnKeyIn32BitView(HKEY root, const char* keyPath) {
+    const std::wstring wow64 = RegistryKeyName(root, keyPath, KEY_WOW64_32KEY);
+    return !wow64.empty() && wow64 != RegistryKeyName(root, keyPath, KEY_WOW64_64KEY);
 }
 #endif
 
@@ -60,9 +61,10 @@ void DeleteStartupValue(HKEY root, const char* keyPath, const char* valueName) {
 #ifdef _WIN64
     // The worm is a 32-bit program: on 64-bit Windows its values may lie in
     // the 32-bit view of the registry, which a 64-bit program does not see
-    // unless it asks for it. A key that both views share is visited once.
+    // unless it asks for it. A key that both views share is visited once, and
+    // a key missing from the 32-bit view has nothing there to delete.
     DeleteStartupValueInView(root, keyPath, valueName, KEY_WOW64_64KEY);
-    if (!SharedByBothViews(root, keyPath)) DeleteStartupValueInView(root, keyPath, valueName, KEY_WOW64_32KEY);
+    if (OwnKeyIn32BitView(root, keyPath)) DeleteStartupValueInView(root, keyPath, valueName, KEY_WOW64_32KEY);
 #else
     DeleteStartupValueInView(root, keyPath, valueName, 0);
 #endif

@@ -79,6 +79,18 @@ protected:
         return lines;
     }
     std::string NotInfected(const std::string& path) { return "file " + path + " is not infected or doesn't exit"; }
+    // The lines of one walk: the native system directory's, then, in the
+    // 64-bit program, those of the (here clean) 32-bit system folder.
+    std::vector<std::string> Walk(std::vector<std::string> native) {
+#ifdef _WIN64
+        char directory[MAX_PATH];
+        const UINT length = GetSystemWow64DirectoryA(directory, sizeof directory);
+        EXPECT_GT(length, 3u);
+        for (const char* name : {"winupdate.exe", "pqonwe.exe"})
+            native.push_back(NotInfected(std::string(directory) + "\\" + name));
+#endif
+        return native;
+    }
 
     TempDir dir_;
     TraceCapture trace_{dir_ / "trace.log"};
@@ -89,7 +101,7 @@ protected:
 TEST_F(RemoveDroppedFilesTest, RecognisedFilesAreCountedThenRemoved) {
     // A clean machine: one line per name, no outcome.
     RemoveDroppedFiles();
-    EXPECT_EQ(RemovalLines(), (std::vector<std::string>{NotInfected(winupdate_), NotInfected(pqonwe_)}));
+    EXPECT_EQ(RemovalLines(), Walk({NotInfected(winupdate_), NotInfected(pqonwe_)}));
     EXPECT_EQ(GetInfectionState(), 0);
 
     // Same names, other content: left alone.
@@ -98,7 +110,7 @@ TEST_F(RemoveDroppedFilesTest, RecognisedFilesAreCountedThenRemoved) {
     WriteWholeFile(winupdate_, decoy);
     WriteWholeFile(pqonwe_, shortCopy);
     RemoveDroppedFiles();
-    EXPECT_EQ(RemovalLines(), (std::vector<std::string>{NotInfected(winupdate_), NotInfected(pqonwe_)}));
+    EXPECT_EQ(RemovalLines(), Walk({NotInfected(winupdate_), NotInfected(pqonwe_)}));
     EXPECT_EQ(GetInfectionState(), 0);
     EXPECT_EQ(ReadWholeFile(winupdate_), decoy);
     EXPECT_EQ(ReadWholeFile(pqonwe_), shortCopy);
@@ -113,8 +125,7 @@ TEST_F(RemoveDroppedFilesTest, RecognisedFilesAreCountedThenRemoved) {
         ASSERT_TRUE(holder.holding()) << holder.output();
         RemoveDroppedFiles();
     }
-    EXPECT_EQ(RemovalLines(),
-              (std::vector<std::string>{"Deleting file \"" + winupdate_ + "\", result=4", NotInfected(pqonwe_)}));
+    EXPECT_EQ(RemovalLines(), Walk({"Deleting file \"" + winupdate_ + "\", result=4", NotInfected(pqonwe_)}));
     EXPECT_EQ(GetInfectionState(), InfectionFound);
     EXPECT_EQ(GetErrorCount(), 1);
     EXPECT_EQ(GetRebootNeeded(), 0);
@@ -123,8 +134,8 @@ TEST_F(RemoveDroppedFilesTest, RecognisedFilesAreCountedThenRemoved) {
     // Both worm copies removed at once: nothing more to count.
     WriteWholeFile(pqonwe_, WormRegion(WormSignature0));
     RemoveDroppedFiles();
-    EXPECT_EQ(RemovalLines(), (std::vector<std::string>{"Deleting file \"" + winupdate_ + "\", result=1",
-                                                        "Deleting file \"" + pqonwe_ + "\", result=1"}));
+    EXPECT_EQ(RemovalLines(),
+              Walk({"Deleting file \"" + winupdate_ + "\", result=1", "Deleting file \"" + pqonwe_ + "\", result=1"}));
     EXPECT_EQ(GetErrorCount(), 1);
     EXPECT_EQ(GetRebootNeeded(), 0);
     EXPECT_EQ(GetFileAttributesA(winupdate_.c_str()), INVALID_FILE_ATTRIBUTES);

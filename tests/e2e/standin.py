@@ -88,12 +88,17 @@ def requests(box, timeout=10):
     waits until every handle opened so far has been closed again."""
     path = box.host_path(RECORD)
     deadline = time.monotonic() + timeout
+    previous = None
     while True:
         found = _parse_record(path)
         opened = sum(1 for r in found if r.kind == OPEN)
-        if opened == sum(1 for r in found if r.kind == CLOSE) or time.monotonic() > deadline:
+        # Balanced and unchanged for a moment: a loaded machine may still be
+        # writing the record of a later open.
+        if (opened == sum(1 for r in found if r.kind == CLOSE) and found == previous) or \
+                time.monotonic() > deadline:
             break
-        time.sleep(0.05)
+        previous = found
+        time.sleep(0.25)
     if os.path.exists(path):
         os.remove(path)
     return found

@@ -4,7 +4,7 @@ line, removed by real runs of the program, from recognition to exit code."""
 import os
 import unittest
 
-from sandbox import SIGNATURES, TEST_BIN, SandboxTestCase, wormify
+from sandbox import ARCH, SIGNATURES, TEST_BIN, SandboxTestCase, wormify
 
 SYSTEM_DIR = "C:\\windows\\system32"
 WINUPDATE = SYSTEM_DIR + "\\winupdate.exe"
@@ -47,6 +47,24 @@ def value_status(key, status):
     return f"Value windowsupdate of {key} was deleted with status: {word} (0x{status:x})"
 
 
+# The 64-bit program also looks in the 32-bit system folder and in the 32-bit
+# registry view, after the native places: HKLM's Run key has a 32-bit view of
+# its own, HKCU's RunOnce key is shared by both views.
+WOW64_DIR = "C:\\windows\\syswow64"
+
+
+def wow64_not_infected():
+    if ARCH != "x64":
+        return []
+    return [not_infected(WOW64_DIR + "\\winupdate.exe"), not_infected(WOW64_DIR + "\\pqonwe.exe")]
+
+
+def run_statuses(native, wow64=2, nine_x=False):
+    # Wine shows a program of the 9x family one registry view only.
+    views = ARCH == "x64" and not nine_x
+    return [value_status(RUN, native)] + ([value_status(RUN, wow64)] if views else [])
+
+
 class RemovalCase(SandboxTestCase):
     def run_tool(self, *args, **kwargs):
         """Runs the program; returns its result and the trace lines of this run."""
@@ -60,12 +78,12 @@ class RemovalCase(SandboxTestCase):
     def own(self, lines):
         return [line for line in lines if line.startswith(OWN_LINES)]
 
-    def clean_registry_lines(self):
-        return [value_status(RUN, 2), f"Cannot open key {RUNONCE} 0x2"]
+    def clean_registry_lines(self, nine_x=False):
+        return run_statuses(2, nine_x=nine_x) + [f"Cannot open key {RUNONCE} 0x2"]
 
 
 class DroppedFiles(RemovalCase):
-    def check_both_removed(self):
+    def check_both_removed(self, nine_x=False):
         self.box.plant_worm(WINUPDATE, SIGNATURES[0])
         self.box.plant_worm(PQONWE, SIGNATURES[1])
         res, lines = self.run_tool()
@@ -73,7 +91,9 @@ class DroppedFiles(RemovalCase):
         self.assertTrue(res.stdout.endswith(FOUND), res.stdout)
         self.assertFalse(self.box.exists(WINUPDATE))
         self.assertFalse(self.box.exists(PQONWE))
-        self.assertEqual(self.own(lines), deleted(WINUPDATE) + deleted(PQONWE) + self.clean_registry_lines())
+        self.assertEqual(self.own(lines),
+                         deleted(WINUPDATE) + deleted(PQONWE) + wow64_not_infected() +
+                         self.clean_registry_lines(nine_x))
         self.assertEqual(lines[-2], "Infections were found and removed.")
 
     def test_both_dropped_files_are_removed(self):
@@ -81,13 +101,14 @@ class DroppedFiles(RemovalCase):
 
     def test_both_dropped_files_are_removed_on_9x(self):
         self.box.see_win98()
-        self.check_both_removed()
+        self.check_both_removed(nine_x=True)
 
     def test_clean_machine(self):
         res, lines = self.run_tool()
         self.assertEqual(res.code, 0)
         self.assertTrue(res.stdout.endswith(NOTHING), res.stdout)
-        self.assertEqual(self.own(lines), [not_infected(WINUPDATE), not_infected(PQONWE)] + self.clean_registry_lines())
+        self.assertEqual(self.own(lines), [not_infected(WINUPDATE), not_infected(PQONWE)] + wow64_not_infected() +
+                         self.clean_registry_lines())
 
     def test_only_worm_content_counts(self):
         worm = wormify.force_crc(idle_program(), SIGNATURES[0])
@@ -148,7 +169,8 @@ class StartupValues(RemovalCase):
         res, lines = self.run_tool()
         self.assertEqual(res.code, 0)
         self.assertTrue(res.stdout.endswith(NOTHING), res.stdout)
-        self.assertEqual(self.own(lines)[-2:], [value_status(RUN, 0), value_status(RUNONCE, 0)])
+        statuses = run_statuses(0) + [value_status(RUNONCE, 0)]
+        self.assertEqual(self.own(lines)[-len(statuses):], statuses)
         self.assertIsNone(self.box.reg_query(f"HKLM\\{RUN}", "windowsupdate"))
         self.assertIsNone(self.box.reg_query(f"HKCU\\{RUNONCE}", "windowsupdate"))
         self.assertEqual(self.box.reg_query(f"HKCU\\{RUN}", "windowsupdate"), data)
@@ -158,7 +180,8 @@ class StartupValues(RemovalCase):
         # Once gone, each is reported as a failed deletion; a RunOnce key
         # that exists without the value as well.
         res, lines = self.run_tool()
-        self.assertEqual(self.own(lines)[-2:], [value_status(RUN, 2), value_status(RUNONCE, 2)])
+        statuses = run_statuses(2) + [value_status(RUNONCE, 2)]
+        self.assertEqual(self.own(lines)[-len(statuses):], statuses)
 
 
 class SystemIni(RemovalCase):
