@@ -6,6 +6,8 @@
 
 #include "base/crc32.h"
 #include "base/guards.h"
+#include "base/platform.h"
+#include "trace/trace.h"
 
 // Both known worm programs, recognised by their first 8192 bytes.
 const FileSignature SignatureTable[] = {
@@ -23,9 +25,18 @@ uint8_t SignatureReadBuffer[0x3000];
 
 int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex) {
     *matchIndex = -1;
-    // Read sharing only: a file that someone is writing is not looked at.
-    UniqueFileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return 0;
+    // Whoever holds the file, writing to it or not (the worm itself, say),
+    // must not hide it. The 9x family refuses the delete-sharing flag.
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindowsNT() ? FILE_SHARE_DELETE : 0);
+    UniqueFileHandle file(CreateFileA(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        // A missing file is the common, clean case; anything else may hide a copy.
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            TRACE(TraceFailure, "Cannot open file %s for the signature check, error=%ld\n", path, error);
+        }
+        return 0;
+    }
 
     for (int32_t row = 0; table[row].length != 0; ++row) {
         const FileSignature& signature = table[row];

@@ -18,7 +18,7 @@ from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, FAILED
                             SYSTEM_INI, WINUPDATE, WORM_COPY, Infection, after_banner, census_run,
                             debugger_text, file_state, folder_of_length, infected_system_ini, obey_file_permissions,
                             set_key_dacl, set_read_only, start_program, stderr_size)
-from reboot_machines import hold_file, pending_operations
+from reboot_machines import hold_file, pending_operations, start_in_background
 from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
 
 REPLACE = "[QRTK - ReplaceFile]: "
@@ -227,6 +227,18 @@ class RefusingFilesAndKeys(FaultCase):
         holder.end()
         self.box.restart()
         self.assertFalse(self.box.exists(WINUPDATE))
+
+    def test_worm_copy_held_open_for_writing_is_recognised(self):
+        # Another program writing to the copy does not hide it: it is found
+        # and, as it cannot go now, goes at the restart.
+        self.box.plant_worm(WINUPDATE)
+        start_in_background(self, self.box, "holding", os.path.join(TEST_BIN, "file_holder.exe"), "/write", WINUPDATE)
+        res, lines = self.run_counted()
+        self.assertEqual(res.code, 2, res.stdout)
+        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + REMOVED + RESTART)
+        self.assertIn(deleted(WINUPDATE, 2), lines)
+        self.assertEqual(pending_operations(self.box), ["\\??\\" + WINUPDATE])
+        self.assertFalse([line for line in lines if line.startswith("Cannot open file")])
 
     def test_system_bak_read_only(self):
         # As root, Wine writes over a read-only file; a machine that obeys
