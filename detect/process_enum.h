@@ -11,7 +11,8 @@ using ProcessCallback = int32_t (*)(const char* path, int32_t reserved, uint32_t
 class ProcessEnumerator {
 public:
     virtual ~ProcessEnumerator() = default;
-    // Visits every process once; 1 when the walk ran, 0 when it could not.
+    // Visits every process once; 1 when the walk ran, 0 when it could not
+    // start (the reason is traced).
     virtual int32_t Enumerate(ProcessCallback callback, void* context) = 0;
 
 protected:
@@ -37,8 +38,8 @@ protected:
     ProcessWalkFn process32Next = nullptr;
 };
 
-// PSAPI.DLL and VDMDBG.DLL (the NT family), loaded at run time from the
-// system directory only.
+// PSAPI.DLL (the NT family), loaded at run time from the system directory
+// only.
 class PsapiProcessEnumerator : public ProcessEnumerator {
 public:
     PsapiProcessEnumerator();
@@ -48,15 +49,12 @@ protected:
     using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD size, DWORD* used);
     using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* name, DWORD size);
     using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
-    using VDMEnumTaskWOWExFn = INT(WINAPI*)(DWORD processId, void* callback, LPARAM parameter);
     using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* name, DWORD size);
 
     UniqueLibrary psapi;
-    UniqueLibrary vdmdbg;
     EnumProcessesFn enumProcesses = nullptr;
     GetModuleFileNameExAFn getModuleFileNameExA = nullptr;
     EnumProcessModulesFn enumProcessModules = nullptr;
-    VDMEnumTaskWOWExFn vdmEnumTaskWOWEx = nullptr;
     GetModuleBaseNameAFn getModuleBaseNameA = nullptr;
 };
 

@@ -91,11 +91,20 @@ int32_t TerminateInfectedProcesses(InfectionPredicate predicate) {
         }
     }
 
-    EnumerateProcesses(isNt, ExamineProcess, &context);
+    const int32_t walked = EnumerateProcesses(isNt, ExamineProcess, &context);
 
     if (isNt) {
         SetPrivilege(token.get(), "SeDebugPrivilege", 0);
         token.reset();
+    }
+
+    // A walk that could not start has looked at nothing: saying that no
+    // copy runs would be a guess.
+    if (!walked) {
+        AddError();
+        fputs("Memory could not be checked for infected processes\n", stdout);
+        TRACE(TraceFailure, "%s", "The process walk could not start, no process was examined\n");
+        return 0;
     }
 
     if (!context.found) {

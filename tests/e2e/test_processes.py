@@ -9,6 +9,7 @@ from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
 
 FOUND = "Infected process was found in memory\n"
 NOT_FOUND = "Infected process was not found in memory\n"
+CANNOT_CHECK = "Memory could not be checked for infected processes\n"
 SUMMARY_OK = "There were infected proceses, terminated with status =OK, start delete infected process files"
 
 
@@ -111,15 +112,28 @@ class RunningWorm(WormCase):
         self.assertIsNone(idle.poll(), "a clean program was ended")
 
     def test_vdmdbg_unavailable(self):
+        # None of its functions is called: its absence does not stop the walk.
+        self.check_removal(lambda: self.box.run_program(env={"WINEDLLOVERRIDES": "vdmdbg=d;mscoree,mshtml="}),
+                           self.WORM)
+
+    def test_walk_that_cannot_start_says_so(self):
         worm = self.start_worm(self.WORM)
-        res = self.box.run_program(env={"WINEDLLOVERRIDES": "vdmdbg=d;mscoree,mshtml="})
+        dropped = "C:\\windows\\system32\\winupdate.exe"
+        self.box.plant_worm(dropped)
+        res = self.box.run_program(env={"WINEDLLOVERRIDES": "psapi=d;mscoree,mshtml="})
         lines = self.box.log_lines()
-        self.assertEqual(res.code, 0, res.stdout)
-        self.assertIn(NOT_FOUND + "No infection found\n", res.stdout)
+        # The check was not made, and the run counts that as an error.
+        self.assertEqual(res.code, 3, res.stdout)
+        self.assertIn(CANNOT_CHECK + "Infection was found.  An error occurred in the disinfection process.\n",
+                      res.stdout)
+        self.assertNotIn(NOT_FOUND, res.stdout)
         self.assertFalse([line for line in lines if line.startswith("examinate process")])
-        self.assertIn("No infected processes were found", lines)
+        self.assertIn("Cannot load PSAPI.DLL error=126", lines)
+        self.assertIn("The process walk could not start, no process was examined", lines)
+        self.assertNotIn("No infected processes were found", lines)
         self.assertIsNone(worm.poll())
         self.assertTrue(self.box.exists(self.WORM))
+        self.assertFalse(self.box.exists(dropped))
 
 
 class PlantedLibraries(WormCase):
