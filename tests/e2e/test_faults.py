@@ -109,7 +109,8 @@ class KilledRun(FaultCase):
         self.assertEqual(ended_copy.wait(timeout=30), 0)
         self.assertIsNone(other_copy.poll())
         self.assertTrue(self.box.exists(path))
-        # The scanner was switched off and stays off.
+        # The scanner was switched off and stays off: a kill (TerminateProcess,
+        # or SIGKILL here) ends the process before any of its code can run.
         switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
         self.assertEqual(switches, [b"0\0", b"0\0"])
 
@@ -122,6 +123,26 @@ class KilledRun(FaultCase):
         self.assertIn(deleted(PQONWE), second_lines)
         # The killed program is gone: only the census program is walked.
         self.assertFalse([line for line in second_lines if re.match(r"examinate process .*\\Ravlokfix\.exe", line)])
+        switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
+        self.assertEqual(switches, [b"0\0", b"0\0", b"1\0", b"1\0"])
+
+
+class ConsoleEvent(FaultCase):
+    def test_ctrl_c_switches_the_scanner_on_again(self):
+        # (Wine 8 sends no other console event: Ctrl+Break, a closed console
+        # window, log-off and shut-down reach the same handler on Windows.)
+        standin.install_driver(self.box)
+        self.addCleanup(standin.remove_driver, self.box)
+        self.box.plant_worm(WORM_COPY)
+        worm = start_program(self, self.box, WORM_COPY)
+        # Sent during the wait after the worm copy was ended.
+        res = self.box.wine(os.path.join(TEST_BIN, "console_event.exe"), "c", LOG,
+                            f"Process {WORM_COPY} terminated with status 1", PROGRAM, check=False)
+        self.assertEqual(res.code, 0, "the event was not sent")
+        self.assertEqual(worm.wait(timeout=30), 0)
+        lines = self.box.log_lines()
+        self.assertIn("[QRTK - Disinfect_Ravlok]: Console event 0 ends the run.", lines)
+        self.assertFalse([line for line in lines if line.startswith("Exiting")])
         switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
         self.assertEqual(switches, [b"0\0", b"0\0", b"1\0", b"1\0"])
 
