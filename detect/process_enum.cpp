@@ -37,6 +37,18 @@ Function LookUpTraced(HMODULE module, const char* library, const char* name) {
 
 }  // namespace
 
+uint64_t ProcessStartTime(HANDLE process) {
+    using GetProcessTimesFn = BOOL(WINAPI*)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*);
+    static const auto getProcessTimes =
+        LookUp<GetProcessTimesFn>(GetModuleHandleA("KERNEL32.DLL"), "GetProcessTimes");
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (getProcessTimes == nullptr || !getProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() : kernel32(GetModuleHandleA("KERNEL32.DLL")) {
     if (kernel32 == nullptr) {
         TRACE(TraceFailure, "Cannot find KERNEL32.DLL error=%ld\n", GetLastError());
@@ -68,7 +80,7 @@ int32_t ToolhelpProcessEnumerator::Enumerate(ProcessCallback callback, void* con
     for (; more; more = process32Next(snapshot.get(), &entry)) {
         // A name that fills the record may come without its terminator.
         entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
-        callback(entry.szExeFile, 0, entry.th32ProcessID, context);
+        callback(entry.szExeFile, 0, entry.th32ProcessID, 0, context);
     }
     snapshot.reset();
     return 1;
@@ -130,8 +142,9 @@ int32_t PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* contex
         if (length == 0) continue;
         // A path that fills the buffer may come without its terminator.
         path[length < sizeof path ? length : sizeof path - 1] = '\0';
+        const uint64_t startTime = ProcessStartTime(process.get());
         process.reset();
-        callback(path, 0, processId, context);
+        callback(path, 0, processId, startTime, context);
     }
 
     psapi.reset();

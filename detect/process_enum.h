@@ -6,7 +6,16 @@
 
 #include "base/guards.h"
 
-using ProcessCallback = int32_t (*)(const char* path, int32_t reserved, uint32_t processId, void* context);
+// startTime: the process's creation time (FILETIME units) as the walk saw it,
+// 0 where the system does not tell it (the 9x family). With the id it names
+// the process, as an id alone can be reused once its process has ended.
+using ProcessCallback = int32_t (*)(const char* path, int32_t reserved, uint32_t processId, uint64_t startTime,
+                                    void* context);
+
+// The creation time of an open process (PROCESS_QUERY_INFORMATION), 0 when
+// the system cannot tell it. GetProcessTimes is looked up at run time: the 9x
+// family does not implement it.
+uint64_t ProcessStartTime(HANDLE process);
 
 class ProcessEnumerator {
 public:

@@ -44,7 +44,8 @@ int32_t SetPrivilege(HANDLE token, const char* privilegeName, int32_t enable) {
     return ok && GetLastError() == ERROR_SUCCESS ? 1 : 0;
 }
 
-int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processId, void* context) {
+int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processId, uint64_t startTime,
+                       void* context) {
     auto* termination = static_cast<TerminationContext*>(context);
     TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", path, processId);
     if (!termination->predicate(path)) return 0;
@@ -53,9 +54,15 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     SetInfectionState(InfectionFound);
 
     int32_t outcome = 0;
-    UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    // The copy may have ended since the walk saw it and its id gone to
+    // another process: the creation time tells them apart.
+    UniqueHandle process(
+        OpenProcess(PROCESS_TERMINATE | (startTime != 0 ? PROCESS_QUERY_INFORMATION : 0), FALSE, processId));
     if (!process) {
         TRACE(TraceDetail, "cannot open infected process %s, Error=%ld\n", path, GetLastError());
+    } else if (startTime != 0 && ProcessStartTime(process.get()) != startTime) {
+        TRACE(TraceFailure, "Process id 0x%x of %s names another process now, not terminated\n", processId, path);
+        process.reset();
     } else {
         outcome = TerminateProcess(process.get(), 0) ? 1 : 0;
         TRACE(TraceDetail, "Process %s terminated with status %i\n", path, outcome);

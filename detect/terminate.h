@@ -11,5 +11,5 @@ struct TerminationContext {
 };
 
 int32_t TerminateInfectedProcesses(InfectionPredicate predicate);
-int32_t ExamineProcess(const char* path, int32_t reserved, uint32_t processId, void* context);
+int32_t ExamineProcess(const char* path, int32_t reserved, uint32_t processId, uint64_t startTime, void* context);
 int32_t SetPrivilege(HANDLE token, const char* privilegeName, int32_t enable);

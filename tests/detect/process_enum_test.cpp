@@ -37,7 +37,7 @@ struct Recorder {
     }
 };
 
-int32_t Record(const char* path, int32_t reserved, uint32_t processId, void* context) {
+int32_t Record(const char* path, int32_t reserved, uint32_t processId, uint64_t /*startTime*/, void* context) {
     auto* recorder = static_cast<Recorder*>(context);
     // Bounded copy: a path without its terminator shows up as 260 bytes.
     recorder->visits.push_back({std::string(path, strnlen(path, MAX_PATH + 1)), reserved, processId});

@@ -172,7 +172,7 @@ TEST_F(Termination, CleanProcessIsOnlyTraced) {
     const int32_t infection = GetInfectionState();
     TerminationContext context{IsListed, 0, 1};
 
-    ExamineProcess(child.path().c_str(), 0, child.id(), &context);
+    ExamineProcess(child.path().c_str(), 0, child.id(), child.StartTime(), &context);
 
     EXPECT_EQ(LogLines(), std::vector<std::string>{"examinate process " + child.path() + " (PID=" + Hex(child.id()) + ")"});
     EXPECT_EQ(context.found, 0);
@@ -189,7 +189,7 @@ TEST_F(Termination, InfectedProcessIsEndedThenItsFileDeleted) {
     TerminationContext context{IsListed, 0, 1};
 
     const DWORD start = GetTickCount();
-    ExamineProcess(path.c_str(), 0, child.id(), &context);
+    ExamineProcess(path.c_str(), 0, child.id(), child.StartTime(), &context);
     const DWORD elapsed = GetTickCount() - start;
 
     EXPECT_EQ(child.WaitForExit(0), 0u);
@@ -207,6 +207,33 @@ TEST_F(Termination, InfectedProcessIsEndedThenItsFileDeleted) {
     EXPECT_EQ(GetInfectionState(), InfectionFound);
 }
 
+// The copy ended after the walk saw it and its id went to another process:
+// that process is left running, and the copy's file is still handled.
+TEST_F(Termination, IdThatNamesAnotherProcessNowIsNotEnded) {
+    ChildProcess worm(StartCopy("worm.exe"));
+    ChildProcess other(StartCopy("other.exe"));
+    ASSERT_TRUE(worm.running());
+    ASSERT_TRUE(other.running());
+    ASSERT_NE(worm.StartTime(), 0u);
+    ASSERT_NE(other.StartTime(), worm.StartTime());
+    worm.EndAndForget();
+    infectedPaths = {worm.path()};
+    TerminationContext context{IsListed, 0, 1};
+
+    // The id as if reused: the other process's, with the copy's creation time.
+    ExamineProcess(worm.path().c_str(), 0, other.id(), worm.StartTime(), &context);
+
+    EXPECT_EQ(other.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_EQ(context.found, 1);
+    EXPECT_EQ(context.status, 0);
+    EXPECT_FALSE(Exists(worm.path()));
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_NE(std::ranges::find(lines, "Process id " + Hex(other.id()) + " of " + worm.path() +
+                                           " names another process now, not terminated"),
+              lines.end());
+    EXPECT_EQ(std::ranges::count_if(lines, [](const std::string& l) { return l.find("terminated with") != std::string::npos; }), 0);
+}
+
 TEST_F(Termination, RefusedTerminationStillDeletesAndKeepsTheSummaryFailed) {
     ChildProcess gone(StartCopy("gone.exe"));
     ChildProcess later(StartCopy("later.exe"));
@@ -217,7 +244,7 @@ TEST_F(Termination, RefusedTerminationStillDeletesAndKeepsTheSummaryFailed) {
     TerminationContext context{IsListed, 0, 1};
 
     const DWORD start = GetTickCount();
-    ExamineProcess(gone.path().c_str(), 0, gone.id(), &context);
+    ExamineProcess(gone.path().c_str(), 0, gone.id(), gone.StartTime(), &context);
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(context.found, 1);
     EXPECT_EQ(context.status, 0);
@@ -225,7 +252,7 @@ TEST_F(Termination, RefusedTerminationStillDeletesAndKeepsTheSummaryFailed) {
     EXPECT_FALSE(Exists(gone.path()));
 
     // A later success does not make the summary good again.
-    ExamineProcess(later.path().c_str(), 0, later.id(), &context);
+    ExamineProcess(later.path().c_str(), 0, later.id(), later.StartTime(), &context);
     EXPECT_EQ(context.status, 0);
     EXPECT_EQ(later.WaitForExit(0), 0u);
 
