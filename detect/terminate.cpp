@@ -48,7 +48,8 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
                        void* context) {
     auto* termination = static_cast<TerminationContext*>(context);
     TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", path, processId);
-    if (!termination->predicate(path)) return 0;
+    FileIdentity identity;
+    if (!termination->predicate(path, &identity)) return 0;
 
     TRACE(TraceDetail, "Process %s (PID=0x%x) is infection\n", path, processId);
     SetInfectionState(InfectionFound);
@@ -72,7 +73,9 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     // in use is then scheduled for the next restart.
     Sleep(ExitWait);
 
-    const int32_t result = ReplaceFile("", path, nullptr, 0);
+    // The path may lead elsewhere by now (a folder replaced by a link during
+    // the wait): only the file recognised goes.
+    const int32_t result = DeleteRecognisedFile(path, identity, termination->stillInfected, 0);
     TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", path, result);
     ApplyResultRule(result);
 
@@ -82,8 +85,8 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     return 1;
 }
 
-int32_t TerminateInfectedProcesses(InfectionPredicate predicate) {
-    TerminationContext context{predicate, 0, 1};
+int32_t TerminateInfectedProcesses(InfectionPredicate predicate, ContentCheck stillInfected) {
+    TerminationContext context{predicate, 0, 1, stillInfected};
     const int isNt = IsWindowsNT();
 
     // Other users' and services' processes open for termination only with

@@ -104,8 +104,15 @@ std::vector<ChildProcess*> endBeforeTermination;
 std::vector<std::string> examinedPaths;
 std::vector<DWORD> debugPrivilegeSeen;
 
-int32_t IsListed(const char* path) {
+// The listed copies are idle programs, not worm copies: their content is not
+// checked again before their deletion.
+int32_t AnyContent(HANDLE) { return 1; }
+
+int32_t IsListed(const char* path, FileIdentity* identity) {
     examinedPaths.push_back(path);
+    UniqueFileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file) ReadFileIdentity(file.get(), identity);
     debugPrivilegeSeen.push_back(PrivilegeAttributes("SeDebugPrivilege"));
     if (std::ranges::find(infectedPaths, path) == infectedPaths.end()) return 0;
     // The first listed copy visited ends before the driver can open it.
@@ -170,7 +177,7 @@ TEST_F(Termination, CleanProcessIsOnlyTraced) {
     ChildProcess child(StartCopy("clean.exe"));
     ASSERT_TRUE(child.running());
     const int32_t infection = GetInfectionState();
-    TerminationContext context{IsListed, 0, 1};
+    TerminationContext context{IsListed, 0, 1, AnyContent};
 
     ExamineProcess(child.path().c_str(), 0, child.id(), child.StartTime(), &context);
 
@@ -186,7 +193,7 @@ TEST_F(Termination, InfectedProcessIsEndedThenItsFileDeleted) {
     ASSERT_TRUE(child.running());
     const std::string& path = child.path();
     infectedPaths = {path};
-    TerminationContext context{IsListed, 0, 1};
+    TerminationContext context{IsListed, 0, 1, AnyContent};
 
     const DWORD start = GetTickCount();
     ExamineProcess(path.c_str(), 0, child.id(), child.StartTime(), &context);
@@ -218,7 +225,7 @@ TEST_F(Termination, IdThatNamesAnotherProcessNowIsNotEnded) {
     ASSERT_NE(other.StartTime(), worm.StartTime());
     worm.EndAndForget();
     infectedPaths = {worm.path()};
-    TerminationContext context{IsListed, 0, 1};
+    TerminationContext context{IsListed, 0, 1, AnyContent};
 
     // The id as if reused: the other process's, with the copy's creation time.
     ExamineProcess(worm.path().c_str(), 0, other.id(), worm.StartTime(), &context);
@@ -241,7 +248,7 @@ TEST_F(Termination, RefusedTerminationStillDeletesAndKeepsTheSummaryFailed) {
     ASSERT_TRUE(later.running());
     gone.EndAndForget();
     infectedPaths = {gone.path(), later.path()};
-    TerminationContext context{IsListed, 0, 1};
+    TerminationContext context{IsListed, 0, 1, AnyContent};
 
     const DWORD start = GetTickCount();
     ExamineProcess(gone.path().c_str(), 0, gone.id(), gone.StartTime(), &context);
@@ -270,7 +277,7 @@ TEST_F(Termination, DebugPrivilegeOnlyDuringTheWalkOnNt) {
         SCOPED_TRACE(before);
         debugPrivilegeSeen.clear();
         ASSERT_EQ(SetPrivilege(token.get(), "SeDebugPrivilege", before), 1);
-        EXPECT_EQ(TerminateInfectedProcesses(IsListed), 1);
+        EXPECT_EQ(TerminateInfectedProcesses(IsListed, AnyContent), 1);
         ASSERT_FALSE(debugPrivilegeSeen.empty());
         for (DWORD seen : debugPrivilegeSeen) EXPECT_EQ(seen, static_cast<DWORD>(SE_PRIVILEGE_ENABLED));
         EXPECT_EQ(PrivilegeAttributes("SeDebugPrivilege"), 0u);
@@ -285,7 +292,7 @@ TEST_F(Termination, NinexFamilyWalksWithToolhelpAndLeavesThePrivilege) {
     ASSERT_EQ(SetPrivilege(token.get(), "SeDebugPrivilege", 1), 1);
     SetProbeAnswer(ProbeIsNt, 0);
 
-    EXPECT_EQ(TerminateInfectedProcesses(IsListed), 1);
+    EXPECT_EQ(TerminateInfectedProcesses(IsListed, AnyContent), 1);
 
     for (DWORD seen : debugPrivilegeSeen) EXPECT_EQ(seen, static_cast<DWORD>(SE_PRIVILEGE_ENABLED));
     EXPECT_EQ(PrivilegeAttributes("SeDebugPrivilege"), static_cast<DWORD>(SE_PRIVILEGE_ENABLED));
@@ -304,7 +311,7 @@ TEST_F(Termination, OneRefusedTerminationInAWalkMakesTheSummaryNotOk) {
     // Whichever the walk meets first has ended by the time it is opened.
     endBeforeTermination = {&first, &second};
 
-    EXPECT_EQ(TerminateInfectedProcesses(IsListed), 0);
+    EXPECT_EQ(TerminateInfectedProcesses(IsListed, AnyContent), 0);
 
     EXPECT_FALSE(Exists(first.path()));
     EXPECT_FALSE(Exists(second.path()));
