@@ -137,7 +137,8 @@ class ConsoleEvent(FaultCase):
         worm = start_program(self, self.box, WORM_COPY)
         # Sent during the wait after the worm copy was ended.
         res = self.box.wine(os.path.join(TEST_BIN, "console_event.exe"), "c", LOG,
-                            f"Process {WORM_COPY} terminated with status 1", PROGRAM, check=False)
+                            f"Process {WORM_COPY} terminated with status 1", PROGRAM, check=False,
+                            own_session=True)
         self.assertEqual(res.code, 0, "the event was not sent")
         self.assertEqual(worm.wait(timeout=30), 0)
         lines = self.box.log_lines()
