@@ -10,6 +10,59 @@
 #include "scanner/scanner_channel.h"
 #include "trace/trace.h"
 
+namespace {
+
+// Whether this run has the scanner's blocking off, under a lock that the
+// console control handler's thread takes as well: the blocking goes back on
+// exactly once, whatever ends the run.
+CRITICAL_SECTION scannerLock;
+bool scannerLockReady = false;
+bool scannerSuspended = false;
+
+struct ScannerLockHeld {
+    ScannerLockHeld() { EnterCriticalSection(&scannerLock); }
+    ~ScannerLockHeld() { LeaveCriticalSection(&scannerLock); }
+    ScannerLockHeld(const ScannerLockHeld&) = delete;
+    ScannerLockHeld& operator=(const ScannerLockHeld&) = delete;
+};
+
+void SuspendScanner() {
+    const ScannerLockHeld held;
+    // Marked first: a request cut short may still have reached the driver.
+    scannerSuspended = true;
+    SetScannerEnabled(0);
+}
+
+void ResumeScanner() {
+    const ScannerLockHeld held;
+    if (!scannerSuspended) return;
+    scannerSuspended = false;
+    SetScannerEnabled(1);
+}
+
+// Ctrl+C, Ctrl+Break, a closed console window, log-off or shut-down: the
+// machine gets its protection back, then the run ends as the event asks. (A
+// kill by TerminateProcess reaches no handler: nothing can be done there.)
+BOOL WINAPI EndRunOnConsoleEvent(DWORD event) {
+    TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Console event %lu ends the run.\n", event);
+    ResumeScanner();
+    return FALSE;
+}
+
+// Memory running out inside a container throws: the step is cut short and
+// counted as an error, and the sequence goes on to switch the scanner on.
+template <typename Step>
+void RunStep(const char* name, Step step) noexcept {
+    try {
+        step();
+    } catch (...) {
+        AddError();
+        TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Step %s failed.\n", name);
+    }
+}
+
+}  // namespace
+
 int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const char* /*infectionName*/,
                      int32_t /*reserved2*/, int16_t requestCode, int32_t /*reserved3*/,
                      const char* targetSpecification, int32_t /*reserved4*/, int32_t /*reserved5*/,
@@ -22,14 +75,27 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
         return 0;
     }
 
+    if (!scannerLockReady) {
+        InitializeCriticalSection(&scannerLock);
+        scannerLockReady = true;
+    }
+    SetConsoleCtrlHandler(EndRunOnConsoleEvent, TRUE);
+
     // The scanner stays suspended from before the first file is touched
     // until after the last registry step; no step can end the list early.
-    SetScannerEnabled(0);
-    TerminateInfectedProcesses(IsFileInfected);
-    RemoveDroppedFiles();
-    RepairSystemIniShell();
-    DeleteStartupValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "windowsupdate");
-    DeleteStartupValue(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "windowsupdate");
-    SetScannerEnabled(1);
+    RunStep("SetScannerEnabled", SuspendScanner);
+    RunStep("TerminateInfectedProcesses", [] { TerminateInfectedProcesses(RecognizeWormFile); });
+    RunStep("RemoveDroppedFiles", RemoveDroppedFiles);
+    RunStep("RepairSystemIniShell", RepairSystemIniShell);
+    RunStep("DeleteStartupValue", [] {
+        DeleteStartupValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "windowsupdate");
+    });
+    RunStep("DeleteStartupValue", [] {
+        DeleteStartupValue(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                           "windowsupdate");
+    });
+    RunStep("SetScannerEnabled", ResumeScanner);
+
+    SetConsoleCtrlHandler(EndRunOnConsoleEvent, FALSE);
     return 1;
 }

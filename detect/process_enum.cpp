@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "base/runtime_link.h"
+#include "trace/trace.h"
 
 #include <cstdlib>
 #include <utility>
@@ -26,13 +27,36 @@ HMODULE LoadSystemLibrary(const char* name) {
     return LoadLibraryA(path);
 }
 
+// An entry point of a walk, traced by name when the system lacks it.
+template <typename Function>
+Function LookUpTraced(HMODULE module, const char* library, const char* name) {
+    const auto function = LookUp<Function>(module, name);
+    if (function == nullptr) TRACE(TraceFailure, "Cannot find %s in %s\n", name, library);
+    return function;
+}
+
 }  // namespace
 
+uint64_t ProcessStartTime(HANDLE process) {
+    using GetProcessTimesFn = BOOL(WINAPI*)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*);
+    static const auto getProcessTimes =
+        LookUp<GetProcessTimesFn>(GetModuleHandleA("KERNEL32.DLL"), "GetProcessTimes");
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (getProcessTimes == nullptr || !getProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() : kernel32(GetModuleHandleA("KERNEL32.DLL")) {
-    if (kernel32 == nullptr) return;
-    createToolhelp32Snapshot = LookUp<CreateSnapshotFn>(kernel32, "CreateToolhelp32Snapshot");
-    process32First = LookUp<ProcessWalkFn>(kernel32, "Process32First");
-    process32Next = LookUp<ProcessWalkFn>(kernel32, "Process32Next");
+    if (kernel32 == nullptr) {
+        TRACE(TraceFailure, "Cannot find KERNEL32.DLL error=%ld\n", GetLastError());
+        return;
+    }
+    createToolhelp32Snapshot = LookUpTraced<CreateSnapshotFn>(kernel32, "KERNEL32.DLL", "CreateToolhelp32Snapshot");
+    process32First = LookUpTraced<ProcessWalkFn>(kernel32, "KERNEL32.DLL", "Process32First");
+    process32Next = LookUpTraced<ProcessWalkFn>(kernel32, "KERNEL32.DLL", "Process32Next");
     if (createToolhelp32Snapshot && process32First && process32Next) {
         entry.dwSize = sizeof entry;
         available = 1;
@@ -42,36 +66,43 @@ ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() : kernel32(GetModuleHandl
 int32_t ToolhelpProcessEnumerator::Enumerate(ProcessCallback callback, void* context) {
     if (!available || !createToolhelp32Snapshot || !process32First || !process32Next) return 0;
     snapshot.reset(createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (snapshot) {
-        for (BOOL more = process32First(snapshot.get(), &entry); more;
-             more = process32Next(snapshot.get(), &entry)) {
-            // A name that fills the record may come without its terminator.
-            entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
-            callback(entry.szExeFile, 0, entry.th32ProcessID, context);
-        }
+    if (!snapshot) {
+        TRACE(TraceFailure, "Cannot take a process snapshot error=%ld\n", GetLastError());
+        return 0;
+    }
+    // The list holds this program at least: an empty one was not read.
+    BOOL more = process32First(snapshot.get(), &entry);
+    if (!more) {
+        TRACE(TraceFailure, "Cannot read the process snapshot error=%ld\n", GetLastError());
+        snapshot.reset();
+        return 0;
+    }
+    for (; more; more = process32Next(snapshot.get(), &entry)) {
+        // A name that fills the record may come without its terminator.
+        entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
+        callback(entry.szExeFile, 0, entry.th32ProcessID, 0, context);
     }
     snapshot.reset();
     return 1;
 }
 
+// VDMDBG.DLL is not needed: sixteen-bit tasks are not visited one by one, and
+// a system without it must still be walked.
 PsapiProcessEnumerator::PsapiProcessEnumerator() {
     psapi.reset(LoadSystemLibrary("PSAPI.DLL"));
-    if (!psapi) return;
-    vdmdbg.reset(LoadSystemLibrary("VDMDBG.DLL"));
-    if (!vdmdbg) return;
-    vdmEnumTaskWOWEx = LookUp<VDMEnumTaskWOWExFn>(vdmdbg.get(), "VDMEnumTaskWOWEx");
-    enumProcesses = LookUp<EnumProcessesFn>(psapi.get(), "EnumProcesses");
-    getModuleFileNameExA = LookUp<GetModuleFileNameExAFn>(psapi.get(), "GetModuleFileNameExA");
-    getModuleBaseNameA = LookUp<GetModuleBaseNameAFn>(psapi.get(), "GetModuleBaseNameA");
-    enumProcessModules = LookUp<EnumProcessModulesFn>(psapi.get(), "EnumProcessModules");
-    if (vdmEnumTaskWOWEx && enumProcesses && getModuleFileNameExA && getModuleBaseNameA && enumProcessModules) {
-        available = 1;
+    if (!psapi) {
+        TRACE(TraceFailure, "Cannot load PSAPI.DLL error=%ld\n", GetLastError());
+        return;
     }
+    enumProcesses = LookUpTraced<EnumProcessesFn>(psapi.get(), "PSAPI.DLL", "EnumProcesses");
+    getModuleFileNameExA = LookUpTraced<GetModuleFileNameExAFn>(psapi.get(), "PSAPI.DLL", "GetModuleFileNameExA");
+    getModuleBaseNameA = LookUpTraced<GetModuleBaseNameAFn>(psapi.get(), "PSAPI.DLL", "GetModuleBaseNameA");
+    enumProcessModules = LookUpTraced<EnumProcessModulesFn>(psapi.get(), "PSAPI.DLL", "EnumProcessModules");
+    if (enumProcesses && getModuleFileNameExA && getModuleBaseNameA && enumProcessModules) available = 1;
 }
 
 int32_t PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* context) {
-    if (!available || !enumProcesses || !getModuleFileNameExA || !enumProcessModules || !vdmEnumTaskWOWEx ||
-        !getModuleBaseNameA) {
+    if (!available || !enumProcesses || !getModuleFileNameExA || !enumProcessModules || !getModuleBaseNameA) {
         return 0;
     }
 
@@ -79,10 +110,16 @@ int32_t PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* contex
     // list fits, so that no process escapes on a busy machine.
     DWORD capacity = InitialIdCount;
     UniqueMemory ids(malloc(capacity * sizeof(DWORD)));
-    if (!ids) return 0;
+    if (!ids) {
+        TRACE(TraceFailure, "Cannot list the processes error=%ld\n", static_cast<long>(ERROR_NOT_ENOUGH_MEMORY));
+        return 0;
+    }
     DWORD used = 0;
     for (;;) {
-        if (!enumProcesses(static_cast<DWORD*>(ids.get()), capacity * sizeof(DWORD), &used)) return 0;
+        if (!enumProcesses(static_cast<DWORD*>(ids.get()), capacity * sizeof(DWORD), &used)) {
+            TRACE(TraceFailure, "Cannot list the processes error=%ld\n", GetLastError());
+            return 0;
+        }
         if (used < capacity * sizeof(DWORD) || capacity > MAXDWORD / sizeof(DWORD) / 2) break;
         UniqueMemory larger(malloc(capacity * 2 * sizeof(DWORD)));
         if (!larger) break;  // visit the ones that the last call listed
@@ -105,11 +142,11 @@ int32_t PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* contex
         if (length == 0) continue;
         // A path that fills the buffer may come without its terminator.
         path[length < sizeof path ? length : sizeof path - 1] = '\0';
+        const uint64_t startTime = ProcessStartTime(process.get());
         process.reset();
-        callback(path, 0, processId, context);
+        callback(path, 0, processId, startTime, context);
     }
 
-    vdmdbg.reset();
     psapi.reset();
     available = 0;
     return 1;

@@ -6,12 +6,22 @@
 
 #include "base/guards.h"
 
-using ProcessCallback = int32_t (*)(const char* path, int32_t reserved, uint32_t processId, void* context);
+// startTime: the process's creation time (FILETIME units) as the walk saw it,
+// 0 where the system does not tell it (the 9x family). With the id it names
+// the process, as an id alone can be reused once its process has ended.
+using ProcessCallback = int32_t (*)(const char* path, int32_t reserved, uint32_t processId, uint64_t startTime,
+                                    void* context);
+
+// The creation time of an open process (PROCESS_QUERY_INFORMATION), 0 when
+// the system cannot tell it. GetProcessTimes is looked up at run time: the 9x
+// family does not implement it.
+uint64_t ProcessStartTime(HANDLE process);
 
 class ProcessEnumerator {
 public:
     virtual ~ProcessEnumerator() = default;
-    // Visits every process once; 1 when the walk ran, 0 when it could not.
+    // Visits every process once; 1 when the walk ran, 0 when it could not
+    // start (the reason is traced).
     virtual int32_t Enumerate(ProcessCallback callback, void* context) = 0;
 
 protected:
@@ -37,8 +47,8 @@ protected:
     ProcessWalkFn process32Next = nullptr;
 };
 
-// PSAPI.DLL and VDMDBG.DLL (the NT family), loaded at run time from the
-// system directory only.
+// PSAPI.DLL (the NT family), loaded at run time from the system directory
+// only.
 class PsapiProcessEnumerator : public ProcessEnumerator {
 public:
     PsapiProcessEnumerator();
@@ -48,15 +58,12 @@ protected:
     using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD size, DWORD* used);
     using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* name, DWORD size);
     using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
-    using VDMEnumTaskWOWExFn = INT(WINAPI*)(DWORD processId, void* callback, LPARAM parameter);
     using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* name, DWORD size);
 
     UniqueLibrary psapi;
-    UniqueLibrary vdmdbg;
     EnumProcessesFn enumProcesses = nullptr;
     GetModuleFileNameExAFn getModuleFileNameExA = nullptr;
     EnumProcessModulesFn enumProcessModules = nullptr;
-    VDMEnumTaskWOWExFn vdmEnumTaskWOWEx = nullptr;
     GetModuleBaseNameAFn getModuleBaseNameA = nullptr;
 };
 

@@ -6,6 +6,8 @@
 
 #include "base/crc32.h"
 #include "base/guards.h"
+#include "base/platform.h"
+#include "trace/trace.h"
 
 // Both known worm programs, recognised by their first 8192 bytes.
 const FileSignature SignatureTable[] = {
@@ -19,18 +21,12 @@ namespace {
 // One region at a time: no allocation, nothing kept between calls.
 uint8_t SignatureReadBuffer[0x3000];
 
-}  // namespace
-
-int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex) {
-    *matchIndex = -1;
-    // Read sharing only: a file that someone is writing is not looked at.
-    // (FILE_SHARE_DELETE would make the call fail on the 9x family.)
-    UniqueFileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return 0;
-
+// The rows of the table against an open file; the index of the first that
+// matches, or -1.
+int32_t MatchSignatures(HANDLE file, const FileSignature* table) {
     for (int32_t row = 0; table[row].length != 0; ++row) {
         const FileSignature& signature = table[row];
-        if (SetFilePointer(file.get(), static_cast<LONG>(signature.offset), nullptr, FILE_BEGIN) ==
+        if (SetFilePointer(file, static_cast<LONG>(signature.offset), nullptr, FILE_BEGIN) ==
             INVALID_SET_FILE_POINTER) {
             printf("seek failed\n");
             continue;
@@ -38,15 +34,50 @@ int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t
         if (signature.length > sizeof SignatureReadBuffer) continue;
         DWORD read = 0;
         // A short read means the region does not lie wholly inside the file.
-        if (!ReadFile(file.get(), SignatureReadBuffer, signature.length, &read, nullptr) || read < signature.length)
+        if (!ReadFile(file, SignatureReadBuffer, signature.length, &read, nullptr) || read < signature.length)
             continue;
-        if (Crc32(SignatureReadBuffer, signature.length) == signature.crc) {
-            *matchIndex = row;
-            break;
+        if (Crc32(SignatureReadBuffer, signature.length) == signature.crc) return row;
+    }
+    return -1;
+}
+
+// Opens the file for the checksum; traces why when it cannot.
+UniqueFileHandle OpenForSignatures(const char* path) {
+    // Whoever holds the file, writing to it or not (the worm itself, say),
+    // must not hide it. The 9x family refuses the delete-sharing flag.
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindowsNT() ? FILE_SHARE_DELETE : 0);
+    UniqueFileHandle file(CreateFileA(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        // A missing file is the common, clean case; anything else may hide a copy.
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            TRACE(TraceFailure, "Cannot open file %s for the signature check, error=%ld\n", path, error);
         }
     }
+    return file;
+}
+
+}  // namespace
+
+int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex) {
+    *matchIndex = -1;
+    const UniqueFileHandle file = OpenForSignatures(path);
+    if (!file) return 0;
+    *matchIndex = MatchSignatures(file.get(), table);
     return 1;
 }
+
+int32_t RecognizeWormFile(const char* path, FileIdentity* identity) {
+    *identity = FileIdentity{};
+    const UniqueFileHandle file = OpenForSignatures(path);
+    if (!file || MatchSignatures(file.get(), SignatureTable) == -1) return 0;
+    // Without its identity the file could not be told apart later: it is
+    // still reported, and its removal is then refused.
+    ReadFileIdentity(file.get(), identity);
+    return 1;
+}
+
+int32_t IsOpenFileInfected(HANDLE file) { return MatchSignatures(file, SignatureTable) != -1 ? 1 : 0; }
 
 int32_t FindFileSignature(const char* path, int32_t* found) {
     *found = 0;

@@ -44,18 +44,26 @@ int32_t SetPrivilege(HANDLE token, const char* privilegeName, int32_t enable) {
     return ok && GetLastError() == ERROR_SUCCESS ? 1 : 0;
 }
 
-int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processId, void* context) {
+int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processId, uint64_t startTime,
+                       void* context) {
     auto* termination = static_cast<TerminationContext*>(context);
     TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", path, processId);
-    if (!termination->predicate(path)) return 0;
+    FileIdentity identity;
+    if (!termination->predicate(path, &identity)) return 0;
 
     TRACE(TraceDetail, "Process %s (PID=0x%x) is infection\n", path, processId);
     SetInfectionState(InfectionFound);
 
     int32_t outcome = 0;
-    UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    // The copy may have ended since the walk saw it and its id gone to
+    // another process: the creation time tells them apart.
+    UniqueHandle process(
+        OpenProcess(PROCESS_TERMINATE | (startTime != 0 ? PROCESS_QUERY_INFORMATION : 0), FALSE, processId));
     if (!process) {
         TRACE(TraceDetail, "cannot open infected process %s, Error=%ld\n", path, GetLastError());
+    } else if (startTime != 0 && ProcessStartTime(process.get()) != startTime) {
+        TRACE(TraceFailure, "Process id 0x%x of %s names another process now, not terminated\n", processId, path);
+        process.reset();
     } else {
         outcome = TerminateProcess(process.get(), 0) ? 1 : 0;
         TRACE(TraceDetail, "Process %s terminated with status %i\n", path, outcome);
@@ -65,7 +73,9 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     // in use is then scheduled for the next restart.
     Sleep(ExitWait);
 
-    const int32_t result = ReplaceFile("", path, nullptr, 0);
+    // The path may lead elsewhere by now (a folder replaced by a link during
+    // the wait): only the file recognised goes.
+    const int32_t result = DeleteRecognisedFile(path, identity, termination->stillInfected, 0);
     TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", path, result);
     ApplyResultRule(result);
 
@@ -75,8 +85,8 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     return 1;
 }
 
-int32_t TerminateInfectedProcesses(InfectionPredicate predicate) {
-    TerminationContext context{predicate, 0, 1};
+int32_t TerminateInfectedProcesses(InfectionPredicate predicate, ContentCheck stillInfected) {
+    TerminationContext context{predicate, 0, 1, stillInfected};
     const int isNt = IsWindowsNT();
 
     // Other users' and services' processes open for termination only with
@@ -92,11 +102,20 @@ int32_t TerminateInfectedProcesses(InfectionPredicate predicate) {
         }
     }
 
-    EnumerateProcesses(isNt, ExamineProcess, &context);
+    const int32_t walked = EnumerateProcesses(isNt, ExamineProcess, &context);
 
     if (isNt) {
         SetPrivilege(token.get(), "SeDebugPrivilege", 0);
         token.reset();
+    }
+
+    // A walk that could not start has looked at nothing: saying that no
+    // copy runs would be a guess.
+    if (!walked) {
+        AddError();
+        fputs("Memory could not be checked for infected processes\n", stdout);
+        TRACE(TraceFailure, "%s", "The process walk could not start, no process was examined\n");
+        return 0;
     }
 
     if (!context.found) {

@@ -5,6 +5,12 @@
 #include <cstdio>
 #include <memory>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 constexpr size_t Leading = static_cast<size_t>(-1);
@@ -94,11 +100,21 @@ void FormatLine(std::string& out, const IniEntry& entry) {
     out += entry.value;
 }
 
+// From the stream's buffer through the system's cache to the disk.
+bool FlushToDisk(FILE* file) {
+    if (fflush(file) != 0) return false;
+#ifdef _WIN32
+    return _commit(_fileno(file)) == 0;
+#else
+    return fsync(fileno(file)) == 0;
+#endif
+}
+
 bool WriteWholeFile(const std::string& path, const std::string& text) {
     FilePtr file(fopen(path.c_str(), "wb"));
     if (!file) return false;
     bool ok = fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    ok = fflush(file.get()) == 0 && ok;
+    ok = FlushToDisk(file.get()) && ok;
     return fclose(file.release()) == 0 && ok;
 }
 
@@ -161,11 +177,14 @@ int32_t LoadIniFile(IniFile& model, const char* path) {
     char chunk[4096];
     size_t count;
     while ((count = fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, count);
+    const bool readFailed = ferror(file.get()) != 0;
     ParseIniText(model, text);
-    return 0;
+    model.incomplete = readFailed;
+    return readFailed ? 2 : 0;
 }
 
 int32_t SaveIniFile(const IniFile& model, const char* path) {
+    if (model.incomplete) return 1;
     // An existing file that cannot be opened for writing (read-only, a
     // folder, locked) is refused as a direct write would be.
     bool existed = true;

@@ -32,17 +32,22 @@ struct IniFile {
     // The lines before the first header; present once such a line was loaded.
     std::optional<IniSection> leading;
     std::vector<IniSection> sections;
+    // A load that hit a read error holds part of the file only; saving it
+    // would drop the rest, so it is refused.
+    bool incomplete = false;
 };
 
 void ClearIniFile(IniFile& model);
 
-// 0 when the file was read, 1 when it could not be opened. The model is
-// cleared first either way.
+// 0 when the file was read, 1 when it could not be opened, 2 when a read
+// failed (the model then holds what was read and is marked incomplete). The
+// model is cleared first either way.
 int32_t LoadIniFile(IniFile& model, const char* path);
 
-// 0 when the file was written whole, 1 on any failure. The new content is
-// written beside the file and replaces it only once complete, so a failure
-// leaves the old file as it was.
+// 0 when the file was written whole, 1 on any failure or for an incomplete
+// model. The new content is written beside the file, flushed to the disk and
+// only then swapped in, so a failure or a power cut leaves the old file or
+// the whole new one.
 int32_t SaveIniFile(const IniFile& model, const char* path);
 
 // Finds the occurrence-th keyed line (from 0) of key in section (names

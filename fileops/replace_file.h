@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
+
+#include "base/file_identity.h"
 // <windows.h> maps ReplaceFile to the platform's ReplaceFileA; this module
 // owns the name.
 #undef ReplaceFile
@@ -16,6 +18,19 @@ enum ReplaceFileResult : int32_t {
 
 int32_t FileExist(const char* path);
 int32_t ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context);
+
+// Confirms, through a handle open for reading, that a file is still what it
+// was recognised as: 1 or 0.
+using ContentCheck = int32_t (*)(HANDLE file);
+
+// The delete operation of ReplaceFile for a file that was recognised: the
+// path is opened again (not through a reparse point), and only the file of
+// that identity, still passing the check, is deleted (through the handle on
+// the NT family) or scheduled for the restart. Any other file is not
+// touched: Failed, with a trace line. On the NT family a path with a reparse
+// point among its folders is refused the same way.
+int32_t DeleteRecognisedFile(const char* path, const FileIdentity& identity, ContentCheck stillRecognised,
+                             int32_t context);
 
 // Accounts for one ReplaceFile result in the run's outcome values: a restart
 // adds to the reboot count, a failure to the error count.

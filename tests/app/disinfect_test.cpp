@@ -1,9 +1,37 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "app/disinfect.h"
 #include "base/outcome.h"
+#include "tests/app/trace_capture.h"
+#include "tests/detect/holder_process.h"
+#include "tests/detect/test_bytes.h"
+#include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
 #include "trace/trace.h"
+
+namespace {
+
+// While set, every allocation through operator new fails as it would with
+// the memory used up.
+bool failAllocations = false;
+
+}  // namespace
+
+void* operator new(size_t size) {
+    void* memory = failAllocations ? nullptr : malloc(size != 0 ? size : 1);
+    if (memory == nullptr) throw std::bad_alloc();
+    return memory;
+}
+void operator delete(void* memory) noexcept { free(memory); }
+void operator delete(void* memory, size_t) noexcept { free(memory); }
 
 namespace {
 
@@ -31,6 +59,43 @@ TEST(DisinfectRavlok, WrongArgumentsRunNoStep) {
     EXPECT_EQ(GetInfectionState(), 0);
     EXPECT_EQ(GetErrorCount(), 0);
     EXPECT_EQ(GetRebootNeeded(), 0);
+}
+
+// A step that runs out of memory is cut short and counted; the rest of the
+// sequence runs, and the scanner is switched on again (its line is traced
+// with no scanner installed).
+TEST(DisinfectRavlok, StepOutOfMemoryIsCountedAndTheSequenceGoesOn) {
+    TempDir dir;
+    char system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 3u);
+    const std::string winupdate = std::string(system) + "\\winupdate.exe";
+    WriteWholeFile(winupdate, WormRegion(WormSignature0));
+    std::vector<std::string> lines;
+    int32_t errors = GetErrorCount();
+    {
+        // Held, so that its deletion goes to the restart, which allocates.
+        HolderProcess holder("file_holder.exe", "\"" + winupdate + "\"");
+        ASSERT_TRUE(holder.holding()) << holder.output();
+        SetProbeAnswer(ProbeIsNt, 1);
+        SetProbeAnswer(ProbeAdmin, 1);
+        TraceCapture trace(dir / "trace.log");
+        int32_t status = 0;
+        failAllocations = true;
+        const int result = Disinfect_Ravlok(&status, 0, "Ravlok", 0, 1, 0, "*", 0, 0, 0, 0);
+        failAllocations = false;
+        EXPECT_EQ(result, 1);
+        lines = trace.Lines();
+        ResetProbeAnswers();
+    }
+    DeleteFileA(winupdate.c_str());
+    EXPECT_EQ(GetErrorCount(), errors + 1);
+    const auto failed = std::ranges::find(lines, "[QRTK - Disinfect_Ravlok]: Step RemoveDroppedFiles failed.");
+    ASSERT_NE(failed, lines.end());
+    // The later steps ran: the shell repair or its backup, the start-up
+    // values, and last the scanner.
+    EXPECT_NE(std::find_if(failed, lines.end(), [](const std::string& l) { return l.starts_with("Value windowsupdate"); }),
+              lines.end());
+    EXPECT_EQ(lines.back().rfind("Cannot open PV error=", 0), 0u) << lines.back();
 }
 
 }  // namespace

@@ -15,9 +15,9 @@ namespace {
 
 int examined = 0;
 
-int32_t CountingIsFileInfected(const char* path) {
+int32_t CountingIsFileInfected(const char* path, FileIdentity* identity) {
     ++examined;
-    return IsFileInfected(path);
+    return RecognizeWormFile(path, identity);
 }
 
 }  // namespace

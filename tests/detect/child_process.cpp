@@ -1,5 +1,7 @@
 #include "tests/detect/child_process.h"
 
+#include "detect/process_enum.h"
+
 #include <psapi.h>
 
 #include <string>
@@ -24,6 +26,7 @@ ChildProcess::ChildProcess(const std::string& path) : path_(path) {
         process_ = {};
         return;
     }
+    startTime_ = ProcessStartTime(process_.hProcess);
     for (int i = 0; i < 200; ++i) {
         HMODULE module;
         DWORD needed = 0;

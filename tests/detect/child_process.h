@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 // The folder of the running test program, with its final backslash.
@@ -24,6 +25,8 @@ public:
     bool running() const { return process_.hProcess != nullptr; }
     DWORD id() const { return process_.dwProcessId; }
     const std::string& path() const { return path_; }
+    // Its creation time as a process walk reports it.
+    uint64_t StartTime() const { return startTime_; }
     // Waits for the child to end and returns its exit code (STILL_ACTIVE
     // when it did not end in time).
     DWORD WaitForExit(DWORD milliseconds = 10000);
@@ -34,4 +37,5 @@ public:
 private:
     std::string path_;
     PROCESS_INFORMATION process_{};
+    uint64_t startTime_ = 0;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "detect/process_enum.h"
+#include "tests/app/trace_capture.h"
 #include "tests/detect/child_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -36,7 +37,7 @@ struct Recorder {
     }
 };
 
-int32_t Record(const char* path, int32_t reserved, uint32_t processId, void* context) {
+int32_t Record(const char* path, int32_t reserved, uint32_t processId, uint64_t /*startTime*/, void* context) {
     auto* recorder = static_cast<Recorder*>(context);
     // Bounded copy: a path without its terminator shows up as 260 bytes.
     recorder->visits.push_back({std::string(path, strnlen(path, MAX_PATH + 1)), reserved, processId});
@@ -187,6 +188,58 @@ TEST(ProcessWalkers, PathThatFillsTheBufferIsTerminated) {
         EXPECT_EQ(walker->Enumerate(Record, &recorder), 1);
         ASSERT_NE(recorder.Find(GetCurrentProcessId()), nullptr);
         for (const Visit& v : recorder.visits) EXPECT_EQ(v.path, cut);
+    }
+}
+
+// Walks that cannot start: each failing entry point fails with its own error.
+BOOL WINAPI RefusedEnumProcesses(DWORD*, DWORD, DWORD*) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+HANDLE WINAPI RefusedSnapshot(DWORD, DWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+}
+BOOL WINAPI EmptySnapshot(HANDLE, PROCESSENTRY32*) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+}
+
+class RefusingPsapiWalker : public PsapiProcessEnumerator {
+public:
+    RefusingPsapiWalker() {
+        if (enumProcesses) enumProcesses = RefusedEnumProcesses;
+    }
+};
+
+class RefusingToolhelpWalker : public ToolhelpProcessEnumerator {
+public:
+    explicit RefusingToolhelpWalker(bool refuseSnapshot) {
+        if (refuseSnapshot && createToolhelp32Snapshot) createToolhelp32Snapshot = RefusedSnapshot;
+        if (!refuseSnapshot && process32First) process32First = EmptySnapshot;
+    }
+};
+
+TEST(ProcessWalkers, WalkThatCannotStartSaysWhy) {
+    TempDir dir;
+    TraceCapture trace(dir / "trace.log");
+    RefusingPsapiWalker psapiWalker;
+    RefusingToolhelpWalker noSnapshot(true);
+    RefusingToolhelpWalker emptySnapshot(false);
+    const struct {
+        ProcessEnumerator* walker;
+        const char* line;
+    } cases[] = {
+        {&psapiWalker, "Cannot list the processes error=5"},
+        {&noSnapshot, "Cannot take a process snapshot error=8"},
+        {&emptySnapshot, "Cannot read the process snapshot error=18"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        Recorder recorder;
+        EXPECT_EQ(c.walker->Enumerate(Record, &recorder), 0);
+        EXPECT_TRUE(recorder.visits.empty());
+        EXPECT_EQ(trace.Lines(), std::vector<std::string>{c.line});
     }
 }
 

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/crc32.h"
+#include "tests/app/trace_capture.h"
 #include "tests/detect/holder_process.h"
 #include "tests/detect/test_bytes.h"
 #include "tests/support/temp_dir.h"
@@ -90,19 +92,29 @@ TEST(IsFileInfected, FileThatCannotBeOpenedIsNotInfected) {
     WriteWholeFile(held, worm);
 
     const std::string tooLong = dir.path() + "\\" + std::string(300, 'w') + ".exe";
+    TraceCapture trace(dir / "trace.log");
     const struct {
         const char* what;
         std::string path;
+        DWORD tracedError;  // 0: the clean case of a missing file, not traced
     } cases[] = {
-        {"missing", dir / "missing.exe"},
-        {"directory", folder},
-        {"empty path", ""},
-        {"path longer than MAX_PATH", tooLong},
-        {"missing folder", dir / "nowhere\\worm.exe"},
+        {"missing", dir / "missing.exe", 0},
+        {"directory", folder, ERROR_ACCESS_DENIED},
+        {"empty path", "", 0},
+        {"path longer than MAX_PATH", tooLong, ERROR_FILENAME_EXCED_RANGE},
+        {"missing folder", dir / "nowhere\\worm.exe", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const Scan s = ScanAll(c.path);
+        std::vector<std::string> expected;
+        if (c.tracedError != 0) {
+            // Once per entry point: each opens the file.
+            const std::string line =
+                "Cannot open file " + c.path + " for the signature check, error=" + std::to_string(c.tracedError);
+            expected.assign(3, line);
+        }
+        EXPECT_EQ(trace.Lines(), expected);
         EXPECT_EQ(s.opened, 0);
         EXPECT_EQ(s.index, -1);
         EXPECT_EQ(s.findResult, 0);
@@ -111,18 +123,24 @@ TEST(IsFileInfected, FileThatCannotBeOpenedIsNotInfected) {
         EXPECT_EQ(s.console, "");
     }
 
-    {
-        // Another program writes to the worm copy: read sharing alone refuses
-        // the open, so it cannot be examined.
-        HolderProcess writer("file_holder.exe", "/write \"" + held + "\"");
-        ASSERT_TRUE(writer.holding()) << writer.output();
-        const Scan s = ScanAll(held);
-        EXPECT_EQ(s.opened, 0);
-        EXPECT_EQ(s.index, -1);
-        EXPECT_EQ(s.infected, 0);
-    }
     EXPECT_EQ(IsFileInfected(held.c_str()), 1);
     EXPECT_TRUE(DeleteFileA(held.c_str())) << GetLastError();
+}
+
+TEST(IsFileInfected, CopyHeldOpenByAnotherProgramIsRecognised) {
+    TempDir dir;
+    const std::string held = dir / "held.exe";
+    WriteWholeFile(held, WormRegion(WormSignature0) + "tail");
+    // Writing to it, and (NT family) with delete access shared as well.
+    for (const char* mode : {"/write", "/delete"}) {
+        SCOPED_TRACE(mode);
+        HolderProcess holder("file_holder.exe", std::string(mode) + " \"" + held + "\"");
+        ASSERT_TRUE(holder.holding()) << holder.output();
+        const Scan s = ScanAll(held);
+        EXPECT_EQ(s.opened, 1);
+        EXPECT_EQ(s.index, 0);
+        EXPECT_EQ(s.infected, 1);
+    }
 }
 
 // The handle table gives out the lowest free slot first (Wine's

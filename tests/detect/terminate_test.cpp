@@ -104,8 +104,15 @@ std::vector<ChildProcess*> endBeforeTermination;
 std::vector<std::string> examinedPaths;
 std::vector<DWORD> debugPrivilegeSeen;
 
-int32_t IsListed(const char* path) {
+// The listed copies are idle programs, not worm copies: their content is not
+// checked again before their deletion.
+int32_t AnyContent(HANDLE) { return 1; }
+
+int32_t IsListed(const char* path, FileIdentity* identity) {
     examinedPaths.push_back(path);
+    UniqueFileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file) ReadFileIdentity(file.get(), identity);
     debugPrivilegeSeen.push_back(PrivilegeAttributes("SeDebugPrivilege"));
     if (std::ranges::find(infectedPaths, path) == infectedPaths.end()) return 0;
     // The first listed copy visited ends before the driver can open it.
@@ -170,9 +177,9 @@ TEST_F(Termination, CleanProcessIsOnlyTraced) {
     ChildProcess child(StartCopy("clean.exe"));
     ASSERT_TRUE(child.running());
     const int32_t infection = GetInfectionState();
-    TerminationContext context{IsListed, 0, 1};
+    TerminationContext context{IsListed, 0, 1, AnyContent};
 
-    ExamineProcess(child.path().c_str(), 0, child.id(), &context);
+    ExamineProcess(child.path().c_str(), 0, child.id(), child.StartTime(), &context);
 
     EXPECT_EQ(LogLines(), std::vector<std::string>{"examinate process " + child.path() + " (PID=" + Hex(child.id()) + ")"});
     EXPECT_EQ(context.found, 0);
@@ -186,10 +193,10 @@ TEST_F(Termination, InfectedProcessIsEndedThenItsFileDeleted) {
     ASSERT_TRUE(child.running());
     const std::string& path = child.path();
     infectedPaths = {path};
-    TerminationContext context{IsListed, 0, 1};
+    TerminationContext context{IsListed, 0, 1, AnyContent};
 
     const DWORD start = GetTickCount();
-    ExamineProcess(path.c_str(), 0, child.id(), &context);
+    ExamineProcess(path.c_str(), 0, child.id(), child.StartTime(), &context);
     const DWORD elapsed = GetTickCount() - start;
 
     EXPECT_EQ(child.WaitForExit(0), 0u);
@@ -207,6 +214,33 @@ TEST_F(Termination, InfectedProcessIsEndedThenItsFileDeleted) {
     EXPECT_EQ(GetInfectionState(), InfectionFound);
 }
 
+// The copy ended after the walk saw it and its id went to another process:
+// that process is left running, and the copy's file is still handled.
+TEST_F(Termination, IdThatNamesAnotherProcessNowIsNotEnded) {
+    ChildProcess worm(StartCopy("worm.exe"));
+    ChildProcess other(StartCopy("other.exe"));
+    ASSERT_TRUE(worm.running());
+    ASSERT_TRUE(other.running());
+    ASSERT_NE(worm.StartTime(), 0u);
+    ASSERT_NE(other.StartTime(), worm.StartTime());
+    worm.EndAndForget();
+    infectedPaths = {worm.path()};
+    TerminationContext context{IsListed, 0, 1, AnyContent};
+
+    // The id as if reused: the other process's, with the copy's creation time.
+    ExamineProcess(worm.path().c_str(), 0, other.id(), worm.StartTime(), &context);
+
+    EXPECT_EQ(other.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_EQ(context.found, 1);
+    EXPECT_EQ(context.status, 0);
+    EXPECT_FALSE(Exists(worm.path()));
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_NE(std::ranges::find(lines, "Process id " + Hex(other.id()) + " of " + worm.path() +
+                                           " names another process now, not terminated"),
+              lines.end());
+    EXPECT_EQ(std::ranges::count_if(lines, [](const std::string& l) { return l.find("terminated with") != std::string::npos; }), 0);
+}
+
 TEST_F(Termination, RefusedTerminationStillDeletesAndKeepsTheSummaryFailed) {
     ChildProcess gone(StartCopy("gone.exe"));
     ChildProcess later(StartCopy("later.exe"));
@@ -214,10 +248,10 @@ TEST_F(Termination, RefusedTerminationStillDeletesAndKeepsTheSummaryFailed) {
     ASSERT_TRUE(later.running());
     gone.EndAndForget();
     infectedPaths = {gone.path(), later.path()};
-    TerminationContext context{IsListed, 0, 1};
+    TerminationContext context{IsListed, 0, 1, AnyContent};
 
     const DWORD start = GetTickCount();
-    ExamineProcess(gone.path().c_str(), 0, gone.id(), &context);
+    ExamineProcess(gone.path().c_str(), 0, gone.id(), gone.StartTime(), &context);
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(context.found, 1);
     EXPECT_EQ(context.status, 0);
@@ -225,7 +259,7 @@ TEST_F(Termination, RefusedTerminationStillDeletesAndKeepsTheSummaryFailed) {
     EXPECT_FALSE(Exists(gone.path()));
 
     // A later success does not make the summary good again.
-    ExamineProcess(later.path().c_str(), 0, later.id(), &context);
+    ExamineProcess(later.path().c_str(), 0, later.id(), later.StartTime(), &context);
     EXPECT_EQ(context.status, 0);
     EXPECT_EQ(later.WaitForExit(0), 0u);
 
@@ -243,7 +277,7 @@ TEST_F(Termination, DebugPrivilegeOnlyDuringTheWalkOnNt) {
         SCOPED_TRACE(before);
         debugPrivilegeSeen.clear();
         ASSERT_EQ(SetPrivilege(token.get(), "SeDebugPrivilege", before), 1);
-        EXPECT_EQ(TerminateInfectedProcesses(IsListed), 1);
+        EXPECT_EQ(TerminateInfectedProcesses(IsListed, AnyContent), 1);
         ASSERT_FALSE(debugPrivilegeSeen.empty());
         for (DWORD seen : debugPrivilegeSeen) EXPECT_EQ(seen, static_cast<DWORD>(SE_PRIVILEGE_ENABLED));
         EXPECT_EQ(PrivilegeAttributes("SeDebugPrivilege"), 0u);
@@ -258,7 +292,7 @@ TEST_F(Termination, NinexFamilyWalksWithToolhelpAndLeavesThePrivilege) {
     ASSERT_EQ(SetPrivilege(token.get(), "SeDebugPrivilege", 1), 1);
     SetProbeAnswer(ProbeIsNt, 0);
 
-    EXPECT_EQ(TerminateInfectedProcesses(IsListed), 1);
+    EXPECT_EQ(TerminateInfectedProcesses(IsListed, AnyContent), 1);
 
     for (DWORD seen : debugPrivilegeSeen) EXPECT_EQ(seen, static_cast<DWORD>(SE_PRIVILEGE_ENABLED));
     EXPECT_EQ(PrivilegeAttributes("SeDebugPrivilege"), static_cast<DWORD>(SE_PRIVILEGE_ENABLED));
@@ -277,7 +311,7 @@ TEST_F(Termination, OneRefusedTerminationInAWalkMakesTheSummaryNotOk) {
     // Whichever the walk meets first has ended by the time it is opened.
     endBeforeTermination = {&first, &second};
 
-    EXPECT_EQ(TerminateInfectedProcesses(IsListed), 0);
+    EXPECT_EQ(TerminateInfectedProcesses(IsListed, AnyContent), 0);
 
     EXPECT_FALSE(Exists(first.path()));
     EXPECT_FALSE(Exists(second.path()));

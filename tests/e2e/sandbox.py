@@ -85,13 +85,15 @@ class Sandbox:
         return [] if text is None else text.split("\r\n")
 
     # --- running things ----------------------------------------------------
-    def wine(self, *args, env=None, check=True, timeout=120, stdin=subprocess.DEVNULL):
+    def wine(self, *args, env=None, check=True, timeout=120, stdin=subprocess.DEVNULL, own_session=False):
+        """own_session: in a session of its own, so that signals Wine sends to
+        its process group (console events) reach no other test's programs."""
         run_env = dict(self.env)
         if env:
             run_env.update(env)
         with open(self.stderr_log, "ab") as err:
             proc = subprocess.run([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
-                                  stdin=stdin, timeout=timeout)
+                                  stdin=stdin, timeout=timeout, start_new_session=own_session)
         if check and proc.returncode != 0:
             raise AssertionError(f"wine {args} failed with {proc.returncode}: {proc.stdout!r}")
         return Result(proc.returncode, proc.stdout.decode("latin-1"))

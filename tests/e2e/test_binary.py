@@ -89,7 +89,8 @@ class ProgramImage(unittest.TestCase):
                          "Heap32ListFirst", "Heap32ListNext", "Heap32First", "Heap32Next",
                          "Toolhelp32ReadProcessMemory", "EnumProcesses", "EnumProcessModules",
                          "GetModuleFileNameExA", "GetModuleBaseNameA", "VDMEnumTaskWOWEx", "IsWow64Process",
-                         "GetSystemWow64DirectoryA"}
+                         "GetSystemWow64DirectoryA", "GetProcessTimes",
+                         "NtSetInformationFile", "SetFileInformationByHandle", "GetFileInformationByHandleEx"}
         for dll, names in imports.items():
             for name in names:
                 with self.subTest(dll=dll, name=name):

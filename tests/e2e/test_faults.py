@@ -18,7 +18,7 @@ from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, FAILED
                             SYSTEM_INI, WINUPDATE, WORM_COPY, Infection, after_banner, census_run,
                             debugger_text, file_state, folder_of_length, infected_system_ini, obey_file_permissions,
                             set_key_dacl, set_read_only, start_program, stderr_size)
-from reboot_machines import hold_file, pending_operations
+from reboot_machines import hold_file, pending_operations, start_in_background
 from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
 
 REPLACE = "[QRTK - ReplaceFile]: "
@@ -109,7 +109,8 @@ class KilledRun(FaultCase):
         self.assertEqual(ended_copy.wait(timeout=30), 0)
         self.assertIsNone(other_copy.poll())
         self.assertTrue(self.box.exists(path))
-        # The scanner was switched off and stays off.
+        # The scanner was switched off and stays off: a kill (TerminateProcess,
+        # or SIGKILL here) ends the process before any of its code can run.
         switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
         self.assertEqual(switches, [b"0\0", b"0\0"])
 
@@ -122,6 +123,27 @@ class KilledRun(FaultCase):
         self.assertIn(deleted(PQONWE), second_lines)
         # The killed program is gone: only the census program is walked.
         self.assertFalse([line for line in second_lines if re.match(r"examinate process .*\\Ravlokfix\.exe", line)])
+        switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
+        self.assertEqual(switches, [b"0\0", b"0\0", b"1\0", b"1\0"])
+
+
+class ConsoleEvent(FaultCase):
+    def test_ctrl_c_switches_the_scanner_on_again(self):
+        # (Wine 8 sends no other console event: Ctrl+Break, a closed console
+        # window, log-off and shut-down reach the same handler on Windows.)
+        standin.install_driver(self.box)
+        self.addCleanup(standin.remove_driver, self.box)
+        self.box.plant_worm(WORM_COPY)
+        worm = start_program(self, self.box, WORM_COPY)
+        # Sent during the wait after the worm copy was ended.
+        res = self.box.wine(os.path.join(TEST_BIN, "console_event.exe"), "c", LOG,
+                            f"Process {WORM_COPY} terminated with status 1", PROGRAM, check=False,
+                            own_session=True)
+        self.assertEqual(res.code, 0, "the event was not sent")
+        self.assertEqual(worm.wait(timeout=30), 0)
+        lines = self.box.log_lines()
+        self.assertIn("[QRTK - Disinfect_Ravlok]: Console event 0 ends the run.", lines)
+        self.assertFalse([line for line in lines if line.startswith("Exiting")])
         switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
         self.assertEqual(switches, [b"0\0", b"0\0", b"1\0", b"1\0"])
 
@@ -227,6 +249,18 @@ class RefusingFilesAndKeys(FaultCase):
         holder.end()
         self.box.restart()
         self.assertFalse(self.box.exists(WINUPDATE))
+
+    def test_worm_copy_held_open_for_writing_is_recognised(self):
+        # Another program writing to the copy does not hide it: it is found
+        # and, as it cannot go now, goes at the restart.
+        self.box.plant_worm(WINUPDATE)
+        start_in_background(self, self.box, "holding", os.path.join(TEST_BIN, "file_holder.exe"), "/write", WINUPDATE)
+        res, lines = self.run_counted()
+        self.assertEqual(res.code, 2, res.stdout)
+        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + REMOVED + RESTART)
+        self.assertIn(deleted(WINUPDATE, 2), lines)
+        self.assertEqual(pending_operations(self.box), ["\\??\\" + WINUPDATE])
+        self.assertFalse([line for line in lines if line.startswith("Cannot open file")])
 
     def test_system_bak_read_only(self):
         # As root, Wine writes over a read-only file; a machine that obeys

@@ -3,12 +3,15 @@ platform families; and the program's own imports."""
 
 import os
 import re
+import time
 import unittest
 
+from reboot_machines import pending_operations
 from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
 
 FOUND = "Infected process was found in memory\n"
 NOT_FOUND = "Infected process was not found in memory\n"
+CANNOT_CHECK = "Memory could not be checked for infected processes\n"
 SUMMARY_OK = "There were infected proceses, terminated with status =OK, start delete infected process files"
 
 
@@ -111,15 +114,90 @@ class RunningWorm(WormCase):
         self.assertIsNone(idle.poll(), "a clean program was ended")
 
     def test_vdmdbg_unavailable(self):
+        # None of its functions is called: its absence does not stop the walk.
+        self.check_removal(lambda: self.box.run_program(env={"WINEDLLOVERRIDES": "vdmdbg=d;mscoree,mshtml="}),
+                           self.WORM)
+
+    def test_walk_that_cannot_start_says_so(self):
         worm = self.start_worm(self.WORM)
-        res = self.box.run_program(env={"WINEDLLOVERRIDES": "vdmdbg=d;mscoree,mshtml="})
+        dropped = "C:\\windows\\system32\\winupdate.exe"
+        self.box.plant_worm(dropped)
+        res = self.box.run_program(env={"WINEDLLOVERRIDES": "psapi=d;mscoree,mshtml="})
         lines = self.box.log_lines()
-        self.assertEqual(res.code, 0, res.stdout)
-        self.assertIn(NOT_FOUND + "No infection found\n", res.stdout)
+        # The check was not made, and the run counts that as an error.
+        self.assertEqual(res.code, 3, res.stdout)
+        self.assertIn(CANNOT_CHECK + "Infection was found.  An error occurred in the disinfection process.\n",
+                      res.stdout)
+        self.assertNotIn(NOT_FOUND, res.stdout)
         self.assertFalse([line for line in lines if line.startswith("examinate process")])
-        self.assertIn("No infected processes were found", lines)
+        self.assertIn("Cannot load PSAPI.DLL error=126", lines)
+        self.assertIn("The process walk could not start, no process was examined", lines)
+        self.assertNotIn("No infected processes were found", lines)
         self.assertIsNone(worm.poll())
         self.assertTrue(self.box.exists(self.WORM))
+        self.assertFalse(self.box.exists(dropped))
+
+
+class SwappedFolder(WormCase):
+    """A user ends up steering the deletion: while the tool waits after ending
+    a worm copy started from the user's folder, the folder is swapped for
+    another holding a file of the same name. Only the file recognised may go."""
+
+    MINE = "C:\\users\\Public\\Mine"
+    OTHER = "C:\\Important"
+    NAME = "wupd.exe"
+
+    def swap_during_the_wait(self, swap):
+        worm_path = self.MINE + "\\" + self.NAME
+        victim = self.OTHER + "\\" + self.NAME
+        worm = self.start_worm(worm_path)
+        self.box.write_file(victim, b"another program's file")
+        tool = self.box.start(PROGRAM)
+        self.addCleanup(self.end_if_running, tool)
+        ended = f"Process {worm_path} terminated with status 1\r\n"
+        deadline = time.monotonic() + 60
+        while ended not in (self.box.log_text() or ""):
+            self.assertIsNone(tool.poll(), "the tool ended before it ended the worm copy")
+            self.assertLess(time.monotonic(), deadline, "the tool never ended the worm copy")
+            time.sleep(0.01)
+        mine, other = self.box.host_path(self.MINE), self.box.host_path(self.OTHER)
+        os.rename(mine, mine + ".moved")
+        swap(mine, other)
+        self.assertEqual(tool.wait(timeout=120), 3)
+        tool.stdout.close()
+        self.assertEqual(worm.wait(timeout=30), 0)
+        lines = self.box.log_lines()
+        # Neither the other file (now named by the worm copy's path) nor, by
+        # its old path, the worm copy's own.
+        self.assertEqual(self.box.read_file(worm_path), b"another program's file")
+        self.assertTrue(os.path.exists(os.path.join(mine + ".moved", self.NAME)))
+        self.assertIn(f'Deleting file "{worm_path}", result=4', lines)
+        self.assertEqual(pending_operations(self.box), [])
+        return lines
+
+    def test_folder_replaced_by_a_link(self):
+        lines = self.swap_during_the_wait(lambda mine, other: os.symlink(other, mine))
+        self.assertIn(f"[QRTK - ReplaceFile]: A folder of the path is a reparse point, not touched "
+                      f"({self.MINE}\\{self.NAME}).", lines)
+
+    def test_folder_replaced_by_another_folder(self):
+        lines = self.swap_during_the_wait(lambda mine, other: os.rename(other, mine))
+        self.assertIn(f"[QRTK - ReplaceFile]: The path names another file now, not touched "
+                      f"({self.MINE}\\{self.NAME}).", lines)
+
+    def test_worm_copy_behind_a_link_is_not_deleted(self):
+        # The link may lead elsewhere by the time the file would go (at the
+        # restart, surely): the copy is ended but its file left, as an error.
+        real = self.box.host_path("C:\\Real")
+        os.makedirs(real)
+        os.symlink(real, self.box.host_path("C:\\Linked"))
+        worm = self.start_worm("C:\\Linked\\" + self.NAME)
+        res = self.box.run_program()
+        self.assertEqual(res.code, 3, res.stdout)
+        self.assertEqual(worm.wait(timeout=30), 0)
+        self.assertTrue(os.path.exists(os.path.join(real, self.NAME)))
+        self.assertIn("[QRTK - ReplaceFile]: A folder of the path is a reparse point, not touched "
+                      f"(C:\\Linked\\{self.NAME}).", self.box.log_lines())
 
 
 class PlantedLibraries(WormCase):
@@ -175,7 +253,8 @@ class PlantedLibraries(WormCase):
 
     def test_copies_in_the_current_directory_where_the_system_lacks_them(self):
         # Without a system copy a bare name falls through to the current
-        # directory; the tool then walks no process rather than load it.
+        # directory; the tool then walks no process rather than load it, and
+        # says that it could not look.
         for name in self.NAMES:
             os.remove(os.path.join(self.box.system_dir, name.lower()))
         current = self.plant("C:\\Work")
@@ -185,7 +264,7 @@ class PlantedLibraries(WormCase):
 
         res = self.box.run_program(env=self.PREFER_NATIVE, cwd=current)
         self.assertEqual(self.markers(current), [])
-        self.assertIn(NOT_FOUND, res.stdout)
+        self.assertIn(CANNOT_CHECK, res.stdout)
 
 
 if __name__ == "__main__":
