@@ -49,7 +49,8 @@ void Incomplete(ReportTally* tally, const char* format, ...) {  // NOLINT(cert-d
     TRACE(TraceFailure, REPORT_TAG "%s\n", line);
 }
 
-int32_t ReportProcess(const char* path, int32_t /*reserved*/, uint32_t processId, void* context) {
+int32_t ReportProcess(const char* path, int32_t /*reserved*/, uint32_t processId, uint64_t /*startTime*/,
+                      void* context) {
     auto* tally = static_cast<ReportTally*>(context);
     if (!IsFileInfected(path)) {
         TRACE(TraceDetail, REPORT_TAG "Process %s (PID=0x%x) checked.\n", path, processId);
