@@ -198,7 +198,7 @@ class IncompleteCheck(SandboxTestCase):
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (0, ""))
 
     def test_process_list_unreadable(self):
-        no_walk = {"WINEDLLOVERRIDES": "vdmdbg=d;mscoree,mshtml="}
+        no_walk = {"WINEDLLOVERRIDES": "psapi=d;mscoree,mshtml="}
         res, trace = self.report(env=no_walk)
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
         self.assertIn(TAG + "The process list cannot be read: running copies were not checked.", trace)
