@@ -1,7 +1,6 @@
 #include "app/startup_entries.h"
 
 #include <cstring>
-#include <string>
 
 #include "base/guards.h"
 #include "base/outcome.h"
@@ -26,24 +25,28 @@ void DeleteStartupValueInView(HKEY root, const char* keyPath, const char* valueN
 }
 
 #ifdef _WIN64
-// The key's full name in the registry (\REGISTRY\...), as UTF-16 bytes; empty
-// when it cannot be had.
-std::wstring RegistryKeyName(HKEY root, const char* keyPath, REGSAM view) {
+// A key's full name in the registry (\REGISTRY\...), as NtQueryKey gives it:
+// a length in bytes, then the UTF-16 name. Fixed storage: the comparison
+// must not fail for want of memory.
+struct KeyName {
+    alignas(ULONG) char bytes[sizeof(ULONG) + 2048];
+};
+
+// 0 when the key cannot be opened or named.
+int ReadRegistryKeyName(HKEY root, const char* keyPath, REGSAM view, KeyName* name) {
     using NtQueryKeyFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
     constexpr int KeyNameInformation = 3;
     const auto ntQueryKey = LookUp<NtQueryKeyFunction>(GetModuleHandleA("NTDLL.DLL"), "NtQueryKey");
     UniqueRegKey key;
     if (ntQueryKey == nullptr || RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) {
-        return {};
+        return 0;
     }
-    // A name length in bytes, then the name.
-    alignas(ULONG) char buffer[sizeof(ULONG) + 2048] = {};
+    memset(name->bytes, 0, sizeof name->bytes);
     ULONG needed = 0;
-    if (ntQueryKey(key.get(), KeyNameInformation, buffer, sizeof buffer, &needed) < 0) return {};
+    if (ntQueryKey(key.get(), KeyNameInformation, name->bytes, sizeof name->bytes, &needed) < 0) return 0;
     ULONG length = 0;
-    memcpy(&length, buffer, sizeof length);
-    if (length > sizeof buffer - sizeof length) return {};
-    return std::wstring(reinterpret_cast<const wchar_t*>(buffer + sizeof length), length / sizeof(wchar_t));
+    memcpy(&length, name->bytes, sizeof length);
+    return length != 0 && length <= sizeof name->bytes - sizeof length;
 }
 
 #endif
@@ -52,8 +55,12 @@ std::wstring RegistryKeyName(HKEY root, const char* keyPath, REGSAM view) {
 
 #ifdef _WIN64
 bool OwnKeyIn32BitView(HKEY root, const char* keyPath) {
-    const std::wstring wow64 = RegistryKeyName(root, keyPath, KEY_WOW64_32KEY);
-    return !wow64.empty() && wow64 != RegistryKeyName(root, keyPath, KEY_WOW64_64KEY);
+    KeyName wow64;
+    KeyName native;
+    if (!ReadRegistryKeyName(root, keyPath, KEY_WOW64_32KEY, &wow64)) return false;
+    // The buffers are zero-filled past the names, so equal names compare equal whole.
+    return !ReadRegistryKeyName(root, keyPath, KEY_WOW64_64KEY, &native) ||
+           memcmp(wow64.bytes, native.bytes, sizeof wow64.bytes) != 0;
 }
 #endif
 
