@@ -84,7 +84,7 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
     // The scanner stays suspended from before the first file is touched
     // until after the last registry step; no step can end the list early.
     RunStep("SetScannerEnabled", SuspendScanner);
-    RunStep("TerminateInfectedProcesses", [] { TerminateInfectedProcesses(RecognizeWormFile); });
+    RunStep("TerminateInfectedProcesses", [] { TerminateInfectedProcesses(RecogniseFile); });
     RunStep("RemoveDroppedFiles", RemoveDroppedFiles);
     RunStep("RepairSystemIniShell", RepairSystemIniShell);
     RunStep("DeleteStartupValue", [] {

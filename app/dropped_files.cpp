@@ -28,14 +28,14 @@ void RemoveDroppedFilesIn(const char* systemDirectory) {
             JoinPath(path, sizeof path, systemDirectory, row->name);
         }
 
-        FileIdentity identity;
-        if (!RecognizeWormFile(path, &identity)) {
+        RecognitionResult recognition = RecogniseFile(path);
+        if (recognition.verdict != Recognition::Worm) {
             TRACE(TraceDetail, "file %s is not infected or doesn't exit\n", path);
             continue;
         }
         // Found counts even when the removal fails.
         SetInfectionState(InfectionFound);
-        const int32_t result = DeleteRecognisedFile(path, identity, IsOpenFileInfected, 0);
+        const int32_t result = DeleteRecognisedFile(path, recognition.file, IsOpenFileInfected, 0);
         TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", path, result);
         ApplyResultRule(result);
     }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "base/crc32.h"
 #include "base/guards.h"
@@ -22,8 +23,9 @@ namespace {
 uint8_t SignatureReadBuffer[0x3000];
 
 // The rows of the table against an open file; the index of the first that
-// matches, or -1.
-int32_t MatchSignatures(HANDLE file, const FileSignature* table) {
+// matches, or -1. readError, where given, receives the system's reason when
+// a read failed (a short read is no failure: the file is too small).
+int32_t MatchSignatures(HANDLE file, const FileSignature* table, DWORD* readError = nullptr) {
     for (int32_t row = 0; table[row].length != 0; ++row) {
         const FileSignature& signature = table[row];
         if (SetFilePointer(file, static_cast<LONG>(signature.offset), nullptr, FILE_BEGIN) ==
@@ -33,47 +35,68 @@ int32_t MatchSignatures(HANDLE file, const FileSignature* table) {
         }
         if (signature.length > sizeof SignatureReadBuffer) continue;
         DWORD read = 0;
-        // A short read means the region does not lie wholly inside the file.
-        if (!ReadFile(file, SignatureReadBuffer, signature.length, &read, nullptr) || read < signature.length)
+        if (!ReadFile(file, SignatureReadBuffer, signature.length, &read, nullptr)) {
+            if (readError != nullptr) *readError = GetLastError();
             continue;
+        }
+        // A short read means the region does not lie wholly inside the file.
+        if (read < signature.length) continue;
         if (Crc32(SignatureReadBuffer, signature.length) == signature.crc) return row;
     }
     return -1;
 }
 
-// Opens the file for the checksum; traces why when it cannot.
+// Whoever holds the file, writing to it or not (the worm itself, say), must
+// not hide it. The 9x family refuses the delete-sharing flag.
 UniqueFileHandle OpenForSignatures(const char* path) {
-    // Whoever holds the file, writing to it or not (the worm itself, say),
-    // must not hide it. The 9x family refuses the delete-sharing flag.
     const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindowsNT() ? FILE_SHARE_DELETE : 0);
-    UniqueFileHandle file(CreateFileA(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) {
-        // A missing file is the common, clean case; anything else may hide a copy.
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            TRACE(TraceFailure, "Cannot open file %s for the signature check, error=%ld\n", path, error);
-        }
-    }
-    return file;
+    return UniqueFileHandle(CreateFileA(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
+bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 }  // namespace
+
+RecognitionResult RecogniseFile(const char* path) {
+    RecognitionResult result;
+    UniqueFileHandle file = OpenForSignatures(path);
+    if (!file) {
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesA(path);
+        if (IsAbsence(error)) {
+            result.verdict = Recognition::Absent;
+        } else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            // A folder of that name is no program: nothing to check.
+            result.verdict = Recognition::NotWorm;
+        } else {
+            result.error = error;
+            TRACE(TraceFailure, "Cannot open file %s for the signature check, error=%ld\n", path, error);
+        }
+        return result;
+    }
+    DWORD readError = ERROR_SUCCESS;
+    if (MatchSignatures(file.get(), SignatureTable, &readError) == -1) {
+        if (readError == ERROR_SUCCESS) {
+            result.verdict = Recognition::NotWorm;
+        } else {
+            result.error = readError;
+            TRACE(TraceFailure, "Cannot read file %s for the signature check, error=%ld\n", path, readError);
+        }
+        return result;
+    }
+    result.verdict = Recognition::Worm;
+    // Without its identity the file could not be told apart later: it is
+    // still reported, and its removal is then refused.
+    ReadFileIdentity(file.get(), &result.file.identity);
+    result.file.handle = std::move(file);
+    return result;
+}
 
 int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex) {
     *matchIndex = -1;
     const UniqueFileHandle file = OpenForSignatures(path);
     if (!file) return 0;
     *matchIndex = MatchSignatures(file.get(), table);
-    return 1;
-}
-
-int32_t RecognizeWormFile(const char* path, FileIdentity* identity) {
-    *identity = FileIdentity{};
-    const UniqueFileHandle file = OpenForSignatures(path);
-    if (!file || MatchSignatures(file.get(), SignatureTable) == -1) return 0;
-    // Without its identity the file could not be told apart later: it is
-    // still reported, and its removal is then refused.
-    ReadFileIdentity(file.get(), identity);
     return 1;
 }
 

@@ -13,14 +13,26 @@ struct FileSignature {
 
 extern const FileSignature SignatureTable[];
 
-// The infection predicate: 1 for a worm copy, else 0; identity receives the
-// recognised file's identity, read through the handle of the checksum, so
-// that what is later deleted is the file that was recognised.
-using InfectionPredicate = int32_t (*)(const char* path, FileIdentity* identity);
+// What a look at a file can tell. Only a file that is not there is absent;
+// one that is there but cannot be read may well be the worm.
+enum class Recognition : int32_t { Worm, NotWorm, Absent, Unreadable };
+
+struct RecognitionResult {
+    Recognition verdict = Recognition::Unreadable;
+    uint32_t error = 0;  // the system's reason when unreadable
+    // A worm copy: the handle its content was read through, still open, and
+    // its identity, so that what is later deleted is the file recognised.
+    RecognisedFile file;
+};
+
+// The one look at a file that every part of the program takes.
+RecognitionResult RecogniseFile(const char* path);
+
+// How a caller recognises the program files of running processes.
+using Recogniser = RecognitionResult (*)(const char* path);
 
 int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex);
 int32_t FindFileSignature(const char* path, int32_t* found);
 int32_t IsFileInfected(const char* path);
-int32_t RecognizeWormFile(const char* path, FileIdentity* identity);
 // The same test on a file already open for reading.
 int32_t IsOpenFileInfected(HANDLE file);

@@ -48,8 +48,8 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
                        void* context) {
     auto* termination = static_cast<TerminationContext*>(context);
     TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", path, processId);
-    FileIdentity identity;
-    if (!termination->predicate(path, &identity)) return 0;
+    RecognitionResult recognition = termination->recognise(path);
+    if (recognition.verdict != Recognition::Worm) return 0;
 
     TRACE(TraceDetail, "Process %s (PID=0x%x) is infection\n", path, processId);
     SetInfectionState(InfectionFound);
@@ -75,7 +75,7 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
 
     // The path may lead elsewhere by now (a folder replaced by a link during
     // the wait): only the file recognised goes.
-    const int32_t result = DeleteRecognisedFile(path, identity, termination->stillInfected, 0);
+    const int32_t result = DeleteRecognisedFile(path, recognition.file, termination->stillInfected, 0);
     TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", path, result);
     ApplyResultRule(result);
 
@@ -85,8 +85,8 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     return 1;
 }
 
-int32_t TerminateInfectedProcesses(InfectionPredicate predicate, ContentCheck stillInfected) {
-    TerminationContext context{predicate, 0, 1, stillInfected};
+int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfected) {
+    TerminationContext context{recognise, 0, 1, stillInfected};
     const int isNt = IsWindowsNT();
 
     // Other users' and services' processes open for termination only with

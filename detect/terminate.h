@@ -6,13 +6,13 @@
 #include "fileops/replace_file.h"
 
 struct TerminationContext {
-    InfectionPredicate predicate;
+    Recogniser recognise;
     int32_t found;
     int32_t status;
     // Confirms, right before the deletion, that the file is still a worm copy.
     ContentCheck stillInfected = IsOpenFileInfected;
 };
 
-int32_t TerminateInfectedProcesses(InfectionPredicate predicate, ContentCheck stillInfected = IsOpenFileInfected);
+int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfected = IsOpenFileInfected);
 int32_t ExamineProcess(const char* path, int32_t reserved, uint32_t processId, uint64_t startTime, void* context);
 int32_t SetPrivilege(HANDLE token, const char* privilegeName, int32_t enable);

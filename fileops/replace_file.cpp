@@ -214,7 +214,7 @@ void ClearReadOnlyByHandle(HANDLE file, const FileIdentity& found, const char* p
 
 }  // namespace
 
-int32_t DeleteRecognisedFile(const char* path, const FileIdentity& identity, ContentCheck stillRecognised,
+int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                              int32_t context) {
     TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", path);
     if (!FileExist(path)) {
@@ -232,10 +232,23 @@ int32_t DeleteRecognisedFile(const char* path, const FileIdentity& identity, Con
         return Failed;
     }
     bool canDelete = false;
-    UniqueFileHandle file = OpenAgain(path, nt, &canDelete);
+    UniqueFileHandle file;
     FileIdentity found;
-    if (!file || !ReadFileIdentity(file.get(), &found) || !SameFile(found, identity) ||
-        !stillRecognised(file.get())) {
+    bool same = false;
+    if (nt) {
+        file = OpenAgain(path, nt, &canDelete);
+        same = file && recognised.handle && ReadFileIdentity(file.get(), &found) &&
+               SameFile(found, recognised.identity) && stillRecognised(file.get());
+        recognised.handle.reset();
+    } else {
+        // The 9x family deletes no open file, and FAT may number a file anew
+        // once its last handle closes: the content seen through the second
+        // open is the proof there (and no other user can swap the file).
+        recognised.handle.reset();
+        file = OpenAgain(path, nt, &canDelete);
+        same = file && stillRecognised(file.get());
+    }
+    if (!same) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path names another file now, not touched (%s).\n", path);
         ReportError(3, 23, 0, 0, context);
         return Failed;

@@ -25,11 +25,12 @@ using ContentCheck = int32_t (*)(HANDLE file);
 
 // The delete operation of ReplaceFile for a file that was recognised: the
 // path is opened again (not through a reparse point), and only the file of
-// that identity, still passing the check, is deleted (through the handle on
-// the NT family) or scheduled for the restart. Any other file is not
-// touched: Failed, with a trace line. On the NT family a path with a reparse
-// point among its folders is refused the same way.
-int32_t DeleteRecognisedFile(const char* path, const FileIdentity& identity, ContentCheck stillRecognised,
+// the recognised identity, still passing the check, is deleted (through the
+// handle on the NT family) or scheduled for the restart. Any other file is
+// not touched: Failed, with a trace line. On the NT family a path with a
+// reparse point among its folders is refused the same way. The recognising
+// handle is kept open until the identities have been compared, then closed.
+int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                              int32_t context);
 
 // Accounts for one ReplaceFile result in the run's outcome values: a restart

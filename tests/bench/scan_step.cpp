@@ -15,9 +15,9 @@ namespace {
 
 int examined = 0;
 
-int32_t CountingIsFileInfected(const char* path, FileIdentity* identity) {
+RecognitionResult CountingRecogniseFile(const char* path) {
     ++examined;
-    return RecognizeWormFile(path, identity);
+    return RecogniseFile(path);
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     OpenTraceFile(argv[2], "w");
     const double median = MedianMilliseconds(repeats, [] {
         examined = 0;
-        TerminateInfectedProcesses(CountingIsFileInfected);
+        TerminateInfectedProcesses(CountingRecogniseFile);
     });
     printf("scan %.3f %d\n", median, examined);
     return 0;

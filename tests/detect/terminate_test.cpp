@@ -108,13 +108,18 @@ std::vector<DWORD> debugPrivilegeSeen;
 // checked again before their deletion.
 int32_t AnyContent(HANDLE) { return 1; }
 
-int32_t IsListed(const char* path, FileIdentity* identity) {
+RecognitionResult IsListed(const char* path) {
     examinedPaths.push_back(path);
-    UniqueFileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
-    if (file) ReadFileIdentity(file.get(), identity);
+    RecognitionResult result;
+    result.file.handle.reset(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    if (result.file.handle) ReadFileIdentity(result.file.handle.get(), &result.file.identity);
     debugPrivilegeSeen.push_back(PrivilegeAttributes("SeDebugPrivilege"));
-    if (std::ranges::find(infectedPaths, path) == infectedPaths.end()) return 0;
+    if (std::ranges::find(infectedPaths, path) == infectedPaths.end()) {
+        result.verdict = Recognition::NotWorm;
+        result.file.handle.reset();
+        return result;
+    }
     // The first listed copy visited ends before the driver can open it.
     if (!endBeforeTermination.empty()) {
         for (ChildProcess* child : endBeforeTermination) {
@@ -122,7 +127,8 @@ int32_t IsListed(const char* path, FileIdentity* identity) {
         }
         endBeforeTermination.clear();
     }
-    return 1;
+    result.verdict = Recognition::Worm;
+    return result;
 }
 
 std::string Hex(DWORD value) {
