@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/dropped_files.h"
+#include "app/footprint.h"
 #include "app/startup_entries.h"
 #include "base/outcome.h"
 #include "detect/signature.h"
@@ -87,13 +88,9 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
     RunStep("TerminateInfectedProcesses", [] { TerminateInfectedProcesses(RecogniseFile); });
     RunStep("RemoveDroppedFiles", RemoveDroppedFiles);
     RunStep("RepairSystemIniShell", RepairSystemIniShell);
-    RunStep("DeleteStartupValue", [] {
-        DeleteStartupValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "windowsupdate");
-    });
-    RunStep("DeleteStartupValue", [] {
-        DeleteStartupValue(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-                           "windowsupdate");
-    });
+    for (const StartupValue* value = StartupValueTable; value->keyPath != nullptr; ++value) {
+        RunStep("DeleteStartupValue", [value] { DeleteStartupValue(value->root, value->keyPath, value->valueName); });
+    }
     RunStep("SetScannerEnabled", ResumeScanner);
 
     SetConsoleCtrlHandler(EndRunOnConsoleEvent, FALSE);

@@ -104,6 +104,11 @@ int RavlokfixMain(int argc, char** argv) {
                             "Restarting the computer is needed to complete the disinfection process.\n");
             }
         }
+        // A file that could not be read may be the worm: neither verdict
+        // above covers it.
+        if (GetUncheckedCount() != 0) {
+            ShowOutcome("Some checks could not be made: see the trace log.\n", "Some checks could not be made.\n");
+        }
     }
     return ExitWith(code);
 }

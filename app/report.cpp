@@ -6,12 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/dropped_files.h"
-#include "app/startup_entries.h"
-#include "base/guards.h"
-#include "base/paths.h"
+#include "app/footprint.h"
 #include "base/platform.h"
-#include "base/runtime_link.h"
 #include "detect/process_enum.h"
 #include "detect/signature.h"
 #include "detect/terminate.h"
@@ -52,162 +48,118 @@ void Incomplete(ReportTally* tally, const char* format, ...) {  // NOLINT(cert-d
 int32_t ReportProcess(const char* path, int32_t /*reserved*/, uint32_t processId, uint64_t /*startTime*/,
                       void* context) {
     auto* tally = static_cast<ReportTally*>(context);
-    if (!IsFileInfected(path)) {
-        TRACE(TraceDetail, REPORT_TAG "Process %s (PID=0x%x) checked.\n", path, processId);
+    const RecognitionResult recognition = RecogniseFile(path);
+    if (recognition.verdict == Recognition::Worm) {
+        ++tally->findings;
+        Tell("worm process running: %s (PID=0x%x), left running", path, processId);
+        return 1;
+    }
+    if (recognition.verdict == Recognition::Unreadable) {
+        Incomplete(tally, "Process %s (PID=0x%x) cannot be checked (error %ld): its program file cannot be read.",
+                   path, processId, static_cast<long>(recognition.error));
         return 0;
     }
-    ++tally->findings;
-    Tell("worm process running: %s (PID=0x%x), left running", path, processId);
-    return 1;
+    TRACE(TraceDetail, REPORT_TAG "Process %s (PID=0x%x) checked.\n", path, processId);
+    return 0;
 }
 
 void ReportProcesses(ReportTally* tally) {
     const int isNt = IsWindowsNT();
-    // Other users' and services' processes open for reading only with the
-    // debug privilege; without it their worm copies would go unseen.
-    UniqueHandle token;
-    if (isNt) {
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()) ||
-            !SetPrivilege(token.get(), "SeDebugPrivilege", 1)) {
+    int32_t walked = 0;
+    {
+        const DebugPrivilegeForWalk privilege(isNt);
+        if (isNt && !privilege.enabled) {
+            const DWORD error = privilege.tokenOpened ? privilege.privilegeError : privilege.tokenError;
             Incomplete(tally, "The debug privilege cannot be enabled (error %ld): other users' processes may be missed.",
-                       static_cast<long>(GetLastError()));
+                       static_cast<long>(error));
         }
+        walked = EnumerateProcesses(isNt, ReportProcess, tally);
     }
-    if (!EnumerateProcesses(isNt, ReportProcess, tally)) {
-        Incomplete(tally, "The process list cannot be read: running copies were not checked.");
-    }
-    if (isNt && token) SetPrivilege(token.get(), "SeDebugPrivilege", 0);
+    if (!walked) Incomplete(tally, "The process list cannot be read: running copies were not checked.");
 }
 
-void ReportDroppedFile(ReportTally* tally, const char* path) {
-    int32_t match = -1;
-    if (ScanFileSignatures(path, SignatureTable, &match)) {
-        if (match == -1) {
-            TRACE(TraceDetail, REPORT_TAG "File %s is not the worm.\n", path);
-        } else {
-            ++tally->findings;
-            Tell("worm file: %s, left in place", path);
-        }
+void ReportDroppedFile(const DroppedFilePlace& place, void* context) {
+    auto* tally = static_cast<ReportTally*>(context);
+    if (place.error != 0) {
+        Incomplete(tally, "The folder of %s cannot be found (error %ld): it was not checked.", place.name,
+                   static_cast<long>(place.error));
         return;
     }
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        TRACE(TraceDetail, REPORT_TAG "File %s is absent.\n", path);
-        return;
+    const RecognitionResult recognition = RecogniseFile(place.path);
+    switch (recognition.verdict) {
+    case Recognition::Worm:
+        ++tally->findings;
+        Tell("worm file: %s, left in place", place.path);
+        break;
+    case Recognition::NotWorm:
+        TRACE(TraceDetail, REPORT_TAG "File %s is not the worm.\n", place.path);
+        break;
+    case Recognition::Absent:
+        TRACE(TraceDetail, REPORT_TAG "File %s is absent.\n", place.path);
+        break;
+    case Recognition::Unreadable:
+        // Present but unreadable (denied, or held by someone who shares no
+        // reading): it may well be the worm.
+        Incomplete(tally, "File %s cannot be read (error %ld): it was not checked.", place.path,
+                   static_cast<long>(recognition.error));
+        break;
     }
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        TRACE(TraceDetail, REPORT_TAG "%s is a directory, not the worm.\n", path);
-        return;
-    }
-    // Present but unreadable (denied, or held by someone who shares no
-    // reading): it may well be the worm.
-    Incomplete(tally, "File %s cannot be read (error %ld): it was not checked.", path, static_cast<long>(error));
-}
-
-void ReportDroppedFilesIn(ReportTally* tally, const char* systemDirectory) {
-    for (const DroppedFile* row = DroppedFileTable; row->name != nullptr; ++row) {
-        char path[264] = "";
-        const char* directory = row->locationKind == SystemDirectory ? systemDirectory : "";
-        if (!JoinPath(path, sizeof path, directory, row->name)) {
-            Incomplete(tally, "The path of %s is too long: it was not checked.", row->name);
-            continue;
-        }
-        ReportDroppedFile(tally, path);
-    }
-}
-
-void ReportDroppedFiles(ReportTally* tally) {
-    char systemDirectory[261] = "";
-    const UINT length = GetSystemDirectoryA(systemDirectory, sizeof systemDirectory);
-    if (length == 0 || length >= sizeof systemDirectory ||
-        !AppendDirectorySeparator(systemDirectory, sizeof systemDirectory)) {
-        Incomplete(tally, "The system directory cannot be found (error %ld): the dropped files were not checked.",
-                   static_cast<long>(GetLastError()));
-        return;
-    }
-    ReportDroppedFilesIn(tally, systemDirectory);
-#ifdef _WIN64
-    // The worm is a 32-bit program: on 64-bit Windows its files land in the
-    // 32-bit system folder.
-    char wow64Directory[261] = "";
-    const UINT wow64Length = GetSystemWow64DirectoryIfAny(wow64Directory, sizeof wow64Directory);
-    if (wow64Length == 0) return;
-    if (wow64Length >= sizeof wow64Directory || !AppendDirectorySeparator(wow64Directory, sizeof wow64Directory)) {
-        Incomplete(tally, "%s", "The 32-bit system folder's path is too long: the dropped files there were not checked.");
-        return;
-    }
-    ReportDroppedFilesIn(tally, wow64Directory);
-#endif
 }
 
 void ReportShellLine(ReportTally* tally) {
     // The same read as the repair's, so that both see the file, or the
     // registry section that the NT family maps it to.
-    char shell[MAX_PATH] = "";
-    GetPrivateProfileStringA("Boot", "Shell", "", shell, sizeof shell, "system.ini");
-    if (shell[0] == '\0') {
+    const ShellLineFinding shell = FindShellLine();
+    if (shell.value[0] == '\0') {
         TRACE(TraceDetail, "%s", REPORT_TAG "system.ini has no shell line.\n");
-    } else if (_stricmp(shell, "explorer.exe") == 0) {
-        TRACE(TraceDetail, REPORT_TAG "system.ini shell line shell=%s is the usual one.\n", shell);
+    } else if (shell.usual) {
+        TRACE(TraceDetail, REPORT_TAG "system.ini shell line shell=%s is the usual one.\n", shell.value);
     } else {
         // Any other shell is one that the removal run replaces.
         ++tally->findings;
-        Tell("system.ini shell line: shell=%s, left as it is", shell);
+        ++tally->leftovers;
+        Tell("system.ini shell line: shell=%s, left as it is", shell.value);
     }
 }
 
-void ReportStartupValueInView(ReportTally* tally, HKEY root, const char* rootName, const char* keyPath,
-                              const char* valueName, REGSAM view) {
-    HKEY opened = nullptr;
-    LONG status = RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | view, &opened);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        TRACE(TraceDetail, REPORT_TAG "Key %s\\%s is absent.\n", rootName, keyPath);
-        return;
-    }
-    if (status != ERROR_SUCCESS) {
-        Incomplete(tally, "Cannot open key %s\\%s 0x%x: value %s was not checked.", rootName, keyPath,
-                   static_cast<unsigned>(status), valueName);
-        return;
-    }
-    const UniqueRegKey key(opened);
-    // One byte kept back for a terminator that the stored data may lack.
-    char data[MAX_PATH + 1] = "";
-    DWORD type = 0;
-    DWORD size = MAX_PATH;
-    status = RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        TRACE(TraceDetail, REPORT_TAG "Value %s of %s\\%s is absent.\n", valueName, rootName, keyPath);
-        return;
-    }
-    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) {
-        Incomplete(tally, "Cannot read value %s of %s\\%s 0x%x: it was not checked.", valueName, rootName, keyPath,
-                   static_cast<unsigned>(status));
-        return;
-    }
-    // The removal deletes the value whatever it holds: its presence is the finding.
-    ++tally->findings;
-    if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
-        data[size < sizeof data ? size : sizeof data - 1] = '\0';
-        Tell("start-up value: %s\\%s\\%s = %s, left in place", rootName, keyPath, valueName, data);
-    } else {
-        Tell("start-up value: %s\\%s\\%s (%lu bytes of type %lu), left in place", rootName, keyPath, valueName,
-             static_cast<unsigned long>(size), static_cast<unsigned long>(type));
-    }
-}
+struct ValueToReport {
+    ReportTally* tally;
+    const StartupValue* value;
+};
 
-void ReportStartupValue(ReportTally* tally, HKEY root, const char* rootName, const char* keyPath,
-                        const char* valueName) {
-#ifdef _WIN64
-    // As the removal does: the native view, then the 32-bit view where it has
-    // a key of its own.
-    ReportStartupValueInView(tally, root, rootName, keyPath, valueName, KEY_WOW64_64KEY);
-    if (OwnKeyIn32BitView(root, keyPath)) {
-        ReportStartupValueInView(tally, root, rootName, keyPath, valueName, KEY_WOW64_32KEY);
+void ReportStartupValueInView(REGSAM view, void* context) {
+    auto* report = static_cast<ValueToReport*>(context);
+    ReportTally* tally = report->tally;
+    const StartupValue& value = *report->value;
+    const StartupValueFinding finding = FindStartupValue(value, view);
+    switch (finding.state) {
+    case ValueState::KeyAbsent:
+        TRACE(TraceDetail, REPORT_TAG "Key %s\\%s is absent.\n", value.rootName, value.keyPath);
+        break;
+    case ValueState::KeyUnreadable:
+        Incomplete(tally, "Cannot open key %s\\%s 0x%x: value %s was not checked.", value.rootName, value.keyPath,
+                   static_cast<unsigned>(finding.status), value.valueName);
+        break;
+    case ValueState::ValueAbsent:
+        TRACE(TraceDetail, REPORT_TAG "Value %s of %s\\%s is absent.\n", value.valueName, value.rootName,
+              value.keyPath);
+        break;
+    case ValueState::ValueUnreadable:
+        Incomplete(tally, "Cannot read value %s of %s\\%s 0x%x: it was not checked.", value.valueName, value.rootName,
+                   value.keyPath, static_cast<unsigned>(finding.status));
+        break;
+    case ValueState::Present:
+        ++tally->findings;
+        ++tally->leftovers;
+        if (finding.text) {
+            Tell("start-up value: %s\\%s\\%s = %s, left in place", value.rootName, value.keyPath, value.valueName,
+                 finding.data);
+        } else {
+            Tell("start-up value: %s\\%s\\%s (%lu bytes of type %lu), left in place", value.rootName, value.keyPath,
+                 value.valueName, static_cast<unsigned long>(finding.size), static_cast<unsigned long>(finding.type));
+        }
+        break;
     }
-#else
-    ReportStartupValueInView(tally, root, rootName, keyPath, valueName, 0);
-#endif
 }
 
 }  // namespace
@@ -215,12 +167,12 @@ void ReportStartupValue(ReportTally* tally, HKEY root, const char* rootName, con
 void Report_Ravlok(ReportTally* tally) {
     TRACE(TraceDetail, "%s", REPORT_TAG "Report only: nothing on this computer is changed.\n");
     ReportProcesses(tally);
-    ReportDroppedFiles(tally);
+    ForEachDroppedFile(ReportDroppedFile, tally);
     ReportShellLine(tally);
-    ReportStartupValue(tally, HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE",
-                       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "windowsupdate");
-    ReportStartupValue(tally, HKEY_CURRENT_USER, "HKEY_CURRENT_USER",
-                       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "windowsupdate");
+    for (const StartupValue* value = StartupValueTable; value->keyPath != nullptr; ++value) {
+        ValueToReport report{tally, value};
+        ForEachRegistryView(value->root, value->keyPath, ReportStartupValueInView, &report);
+    }
 }
 
 int32_t ReportCodeFor(const ReportTally& tally) {
@@ -229,15 +181,26 @@ int32_t ReportCodeFor(const ReportTally& tally) {
 }
 
 int32_t RunReport(int silent) {
-    ReportTally tally{0, 0};
+    ReportTally tally{0, 0, 0};
     Report_Ravlok(&tally);
 
-    char summary[256];
+    char summary[320];
     const int32_t code = ReportCodeFor(tally);
-    if (code == ReportFound) {
+    const char* incomplete = tally.incomplete != 0 ? " Some checks could not be made: see the trace log." : "";
+    if (code == ReportFound && tally.leftovers == tally.findings) {
+        // Start-up entries alone are no infection, but the worm's leftovers.
+        snprintf(summary, sizeof summary,
+                 "Leftovers of the worm were found: %ld start-up entr%s listed above, which a removal run repairs. "
+                 "Nothing was changed.%s",
+                 static_cast<long>(tally.leftovers), tally.leftovers == 1 ? "y" : "ies", incomplete);
+    } else if (code == ReportFound && tally.leftovers != 0) {
+        snprintf(summary, sizeof summary,
+                 "Infection was found: %ld item(s) listed above, %ld of them start-up entries that a removal run "
+                 "repairs. Nothing was changed.%s",
+                 static_cast<long>(tally.findings), static_cast<long>(tally.leftovers), incomplete);
+    } else if (code == ReportFound) {
         snprintf(summary, sizeof summary, "Infection was found: %ld item(s) listed above. Nothing was changed.%s",
-                 static_cast<long>(tally.findings),
-                 tally.incomplete != 0 ? " Some checks could not be made: see the trace log." : "");
+                 static_cast<long>(tally.findings), incomplete);
     } else if (code == ReportIncomplete) {
         snprintf(summary, sizeof summary, "%s",
                  "The check could not be completed: see the trace log. Nothing was changed.");

@@ -8,12 +8,13 @@ enum ReportCode : int32_t { ReportClean = 0, ReportFound = 4, ReportIncomplete =
 
 struct ReportTally {
     int32_t findings;    // items of the worm found
+    int32_t leftovers;   // of those, start-up entries a removal run repairs (no infection by themselves)
     int32_t incomplete;  // checks that could not be made
 };
 
-// Walks the processes, then checks the dropped files, the system.ini shell
-// line and the two start-up values, in the removal run's order. Prints and
-// traces each finding and each check that could not be made.
+// Walks the processes, then every place of the worm's footprint, in the
+// removal run's order. Prints and traces each finding and each check that
+// could not be made.
 void Report_Ravlok(ReportTally* tally);
 
 // An infection found is the answer even when some checks failed: the

@@ -8,6 +8,10 @@ void AddRebootNeeded();
 int32_t GetRebootNeeded();
 void AddError();
 int32_t GetErrorCount();
+// Checks that could not be made (a file that is there but cannot be read):
+// not an error of the removal, but no clean result either.
+void AddUnchecked();
+int32_t GetUncheckedCount();
 
 // Error-report hook; has no effect in this program.
 int32_t ReportError(int32_t kind, int32_t code, int32_t parameter1, int32_t parameter2, int32_t context);

@@ -70,7 +70,6 @@ RecognitionResult RecogniseFile(const char* path) {
             result.verdict = Recognition::NotWorm;
         } else {
             result.error = error;
-            TRACE(TraceFailure, "Cannot open file %s for the signature check, error=%ld\n", path, error);
         }
         return result;
     }
@@ -80,7 +79,7 @@ RecognitionResult RecogniseFile(const char* path) {
             result.verdict = Recognition::NotWorm;
         } else {
             result.error = readError;
-            TRACE(TraceFailure, "Cannot read file %s for the signature check, error=%ld\n", path, readError);
+            result.readFailed = true;
         }
         return result;
     }
@@ -90,6 +89,11 @@ RecognitionResult RecogniseFile(const char* path) {
     ReadFileIdentity(file.get(), &result.file.identity);
     result.file.handle = std::move(file);
     return result;
+}
+
+void TraceUnreadable(const char* path, const RecognitionResult& result) {
+    TRACE(TraceFailure, "Cannot %s file %s for the signature check, error=%ld\n", result.readFailed ? "read" : "open",
+          path, static_cast<long>(result.error));
 }
 
 int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex) {

@@ -20,6 +20,7 @@ enum class Recognition : int32_t { Worm, NotWorm, Absent, Unreadable };
 struct RecognitionResult {
     Recognition verdict = Recognition::Unreadable;
     uint32_t error = 0;  // the system's reason when unreadable
+    bool readFailed = false;  // opened, but a read failed
     // A worm copy: the handle its content was read through, still open, and
     // its identity, so that what is later deleted is the file recognised.
     RecognisedFile file;
@@ -27,6 +28,9 @@ struct RecognitionResult {
 
 // The one look at a file that every part of the program takes.
 RecognitionResult RecogniseFile(const char* path);
+
+// The removal's trace line for a file that could not be read.
+void TraceUnreadable(const char* path, const RecognitionResult& result);
 
 // How a caller recognises the program files of running processes.
 using Recogniser = RecognitionResult (*)(const char* path);

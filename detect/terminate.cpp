@@ -49,6 +49,12 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     auto* termination = static_cast<TerminationContext*>(context);
     TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", path, processId);
     RecognitionResult recognition = termination->recognise(path);
+    // A program file that is there but cannot be read may be the worm: the
+    // run says that it could not check everything.
+    if (recognition.verdict == Recognition::Unreadable) {
+        TraceUnreadable(path, recognition);
+        AddUnchecked();
+    }
     if (recognition.verdict != Recognition::Worm) return 0;
 
     TRACE(TraceDetail, "Process %s (PID=0x%x) is infection\n", path, processId);
@@ -85,28 +91,30 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     return 1;
 }
 
+DebugPrivilegeForWalk::DebugPrivilegeForWalk(int isNt) : nt_(isNt != 0) {
+    if (!nt_) return;
+    tokenOpened = OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token_.put()) != 0;
+    if (!tokenOpened) tokenError = GetLastError();
+    enabled = SetPrivilege(token_.get(), "SeDebugPrivilege", 1) != 0;
+    if (!enabled) privilegeError = GetLastError();
+}
+
+DebugPrivilegeForWalk::~DebugPrivilegeForWalk() {
+    // Disabled whatever its state before: the program needs it for the walk alone.
+    if (nt_) SetPrivilege(token_.get(), "SeDebugPrivilege", 0);
+}
+
 int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfected) {
     TerminationContext context{recognise, 0, 1, stillInfected};
     const int isNt = IsWindowsNT();
-
-    // Other users' and services' processes open for termination only with
-    // the debug privilege, which is enabled for the walk alone.
-    UniqueHandle token;
-    // The 9x family has no tokens: its token functions are stubs that fail.
-    if (isNt) {
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
-            TRACE(TraceDetail, "Cannot open current process %ld\n", GetLastError());
+    int32_t walked = 0;
+    {
+        const DebugPrivilegeForWalk privilege(isNt);
+        if (isNt && !privilege.tokenOpened) {
+            TRACE(TraceDetail, "Cannot open current process %ld\n", privilege.tokenError);
         }
-        if (!SetPrivilege(token.get(), "SeDebugPrivilege", 1)) {
-            TRACE(TraceDetail, "Cannot SetPrivilege %ld\n", GetLastError());
-        }
-    }
-
-    const int32_t walked = EnumerateProcesses(isNt, ExamineProcess, &context);
-
-    if (isNt) {
-        SetPrivilege(token.get(), "SeDebugPrivilege", 0);
-        token.reset();
+        if (isNt && !privilege.enabled) TRACE(TraceDetail, "Cannot SetPrivilege %ld\n", privilege.privilegeError);
+        walked = EnumerateProcesses(isNt, ExamineProcess, &context);
     }
 
     // A walk that could not start has looked at nothing: saying that no

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
+#include "base/guards.h"
 #include "detect/signature.h"
 #include "fileops/replace_file.h"
 
@@ -16,3 +17,25 @@ struct TerminationContext {
 int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfected = IsOpenFileInfected);
 int32_t ExamineProcess(const char* path, int32_t reserved, uint32_t processId, uint64_t startTime, void* context);
 int32_t SetPrivilege(HANDLE token, const char* privilegeName, int32_t enable);
+
+// The debug privilege for the length of a process walk on the NT family:
+// other users' and services' processes open only with it. Disabled again,
+// and the token closed, when the scope ends; nothing at all on the 9x
+// family, whose token functions are stubs that fail.
+class DebugPrivilegeForWalk {
+public:
+    explicit DebugPrivilegeForWalk(int isNt);
+    ~DebugPrivilegeForWalk();
+    DebugPrivilegeForWalk(const DebugPrivilegeForWalk&) = delete;
+    DebugPrivilegeForWalk& operator=(const DebugPrivilegeForWalk&) = delete;
+
+    // On the NT family: whether each step worked, and the system's code when not.
+    bool tokenOpened = false;
+    DWORD tokenError = 0;
+    bool enabled = false;
+    DWORD privilegeError = 0;
+
+private:
+    UniqueHandle token_;
+    bool nt_;
+};

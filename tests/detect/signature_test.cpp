@@ -83,7 +83,7 @@ TEST(IsFileInfected, RecognisesTheFirst8192BytesWhateverFollows) {
     }
 }
 
-TEST(IsFileInfected, FileThatCannotBeOpenedIsNotInfected) {
+TEST(RecogniseFile, TellsAbsentFromUnreadable) {
     TempDir dir;
     const std::string worm = WormRegion(WormSignature0) + "tail";
     const std::string folder = dir / "folder.exe";
@@ -96,34 +96,46 @@ TEST(IsFileInfected, FileThatCannotBeOpenedIsNotInfected) {
     const struct {
         const char* what;
         std::string path;
-        DWORD tracedError;  // 0: the clean case of a missing file, not traced
+        Recognition verdict;
+        DWORD error;  // traced with its reason when the file could not be read
     } cases[] = {
-        {"missing", dir / "missing.exe", 0},
-        {"directory", folder, ERROR_ACCESS_DENIED},
-        {"empty path", "", 0},
-        {"path longer than MAX_PATH", tooLong, ERROR_FILENAME_EXCED_RANGE},
-        {"missing folder", dir / "nowhere\\worm.exe", 0},
+        {"missing", dir / "missing.exe", Recognition::Absent, 0},
+        {"directory", folder, Recognition::NotWorm, 0},
+        {"empty path", "", Recognition::Absent, 0},
+        {"path longer than MAX_PATH", tooLong, Recognition::Unreadable, ERROR_FILENAME_EXCED_RANGE},
+        {"missing folder", dir / "nowhere\\worm.exe", Recognition::Absent, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        const RecognitionResult result = RecogniseFile(c.path.c_str());
+        EXPECT_EQ(result.verdict, c.verdict);
+        EXPECT_EQ(result.error, c.error);
+        EXPECT_FALSE(result.file.handle);
+        EXPECT_EQ(trace.Lines(), std::vector<std::string>{});
+        TraceUnreadable(c.path.c_str(), result);
+        EXPECT_EQ(trace.Lines(), std::vector<std::string>{"Cannot open file " + c.path +
+                                                          " for the signature check, error=" +
+                                                          std::to_string(c.error)});
+
+        // The specified predicate cannot tell these apart: all are "not infected".
         const Scan s = ScanAll(c.path);
-        std::vector<std::string> expected;
-        if (c.tracedError != 0) {
-            // Once per entry point: each opens the file.
-            const std::string line =
-                "Cannot open file " + c.path + " for the signature check, error=" + std::to_string(c.tracedError);
-            expected.assign(3, line);
-        }
-        EXPECT_EQ(trace.Lines(), expected);
         EXPECT_EQ(s.opened, 0);
         EXPECT_EQ(s.index, -1);
         EXPECT_EQ(s.findResult, 0);
         EXPECT_EQ(s.found, 0);
         EXPECT_EQ(s.infected, 0);
         EXPECT_EQ(s.console, "");
+        EXPECT_EQ(trace.Lines(), std::vector<std::string>{});
     }
 
-    EXPECT_EQ(IsFileInfected(held.c_str()), 1);
+    // A worm copy keeps the handle it was read through, and its identity.
+    RecognitionResult result = RecogniseFile(held.c_str());
+    ASSERT_EQ(result.verdict, Recognition::Worm);
+    ASSERT_TRUE(result.file.handle);
+    FileIdentity again;
+    ASSERT_TRUE(ReadFileIdentity(result.file.handle.get(), &again));
+    EXPECT_TRUE(SameFile(again, result.file.identity));
+    result.file.handle.reset();
     EXPECT_TRUE(DeleteFileA(held.c_str())) << GetLastError();
 }
 

@@ -33,6 +33,7 @@ NOT_IN_MEMORY = "Infected process was not found in memory\n"
 REMOVED = "Infection was found and removed\n"
 NOTHING = "No infection found\n"
 FAILED = "Infection was found.  An error occurred in the disinfection process.\n"
+UNCHECKED = "Some checks could not be made: see the trace log.\n"
 RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
            "Please restart the computer now.\n")
 

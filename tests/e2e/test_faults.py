@@ -15,7 +15,7 @@ import unittest
 import standin
 from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, FAILED, FOUND_IN_MEMORY, LOG, LOG_HANDLE,
                             NOT_IN_MEMORY, NOTHING, PQONWE, REMOVED, RESTART, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK,
-                            SYSTEM_INI, WINUPDATE, WORM_COPY, Infection, after_banner, census_run,
+                            SYSTEM_INI, UNCHECKED, WINUPDATE, WORM_COPY, Infection, after_banner, census_run,
                             debugger_text, file_state, folder_of_length, infected_system_ini, obey_file_permissions,
                             set_key_dacl, set_read_only, start_program, stderr_size)
 from reboot_machines import hold_file, pending_operations, start_in_background
@@ -204,9 +204,12 @@ class RefusingFilesAndKeys(FaultCase):
         os.chmod(unreadable, 0)
         obey_file_permissions(self.box)
         res, lines = self.run_counted()
+        # Not a clean file: a check that could not be made, and said so.
         self.assertEqual(res.code, 1)
-        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + REMOVED)
-        self.assertIn(not_infected(WINUPDATE), lines)
+        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + REMOVED + UNCHECKED)
+        self.assertIn(f"Cannot open file {WINUPDATE} for the signature check, error=5", lines)
+        self.assertNotIn(not_infected(WINUPDATE), lines)
+        self.assertIn("Some checks could not be made.", lines)
         self.assertIn(deleted(PQONWE), lines)
         self.assertEqual(stat.S_IMODE(os.stat(unreadable).st_mode), 0)
 
@@ -291,10 +294,10 @@ class RefusingFilesAndKeys(FaultCase):
         self.box.reg_add(RUNONCE_KEY, "windowsupdate", WINUPDATE)
         set_key_dacl(self.box, "MACHINE\\" + subkey(RUN_KEY), "D:P(A;;KR;;;WD)")
         res, lines = self.run_counted()
-        # The value is left and traced; as on a clean machine, it counts
-        # as no error.
-        self.assertEqual(res.code, 1, res.stdout)
-        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + REMOVED)
+        # The value is left and traced, and the run failed: the worm would
+        # be started again by the value if it came back.
+        self.assertEqual(res.code, 3, res.stdout)
+        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + FAILED)
         self.assertIn(f"Cannot open key {subkey(RUN_KEY)} 0x5", lines)
         self.assertEqual(self.box.reg_query(RUN_KEY, "windowsupdate"), WINUPDATE)
         self.assertIn(value_status(RUNONCE_KEY, 0), lines)

@@ -22,9 +22,14 @@ INCOMPLETE = "Report: The check could not be completed: see the trace log. Nothi
 LOG = "windows/Ravlokfix.log"
 
 
-def found_summary(count, incomplete=False):
+def found_summary(count, leftovers=0, incomplete=False):
     extra = " Some checks could not be made: see the trace log." if incomplete else ""
-    return f"Report: Infection was found: {count} item(s) listed above. Nothing was changed.{extra}\n"
+    if leftovers == count:
+        entries = "entry" if count == 1 else "entries"
+        return (f"Report: Leftovers of the worm were found: {count} start-up {entries} listed above, which a removal "
+                f"run repairs. Nothing was changed.{extra}\n")
+    of_them = f", {leftovers} of them start-up entries that a removal run repairs" if leftovers else ""
+    return f"Report: Infection was found: {count} item(s) listed above{of_them}. Nothing was changed.{extra}\n"
 
 
 def report_body(test, stdout):
@@ -77,7 +82,7 @@ class InfectedMachine(SandboxTestCase):
         self.assertEqual(len(lines), 7, console)
         for line, pattern in zip(lines, self.expected_findings(process_path)):
             self.assertRegex(line, "^" + pattern + "$")
-        self.assertEqual(lines[-1] + "\n", found_summary(6))
+        self.assertEqual(lines[-1] + "\n", found_summary(6, leftovers=3))
 
         self.assertEqual(demo.changes(before, demo.machine_state(self.box)), [])
         self.assertEqual(without_log(file_state(self.box)), files_before)
@@ -221,7 +226,7 @@ class IncompleteCheck(SandboxTestCase):
         self.box.write_file(WINUPDATE + "\\inside.txt", b"kept")
         res, trace = self.report()
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (0, CLEAN))
-        self.assertIn(TAG + f"{WINUPDATE} is a directory, not the worm.", trace)
+        self.assertIn(TAG + f"File {WINUPDATE} is not the worm.", trace)
 
     def test_start_up_key_unreadable(self):
         self.box.keep_server()
@@ -250,7 +255,7 @@ class Wow64Footprint(Sandbox64TestCase):
         self.assertIn(f"Report: worm file: {wow64_copy}, left in place\n", body)
         run_key = RUN_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE")
         self.assertIn(f"Report: start-up value: {run_key}\\windowsupdate = {wow64_copy}, left in place\n", body)
-        self.assertTrue(body.endswith(found_summary(2)), body)
+        self.assertTrue(body.endswith(found_summary(2, leftovers=1)), body)
         self.assertEqual(without_log(file_state(self.box)), before)
         self.assertEqual(self.box.reg_query(RUN_KEY, "windowsupdate", view=32), wow64_copy)
 
