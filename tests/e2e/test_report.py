@@ -9,7 +9,8 @@ import unittest
 import demo
 import standin
 import test_entry
-from fault_machines import RUN_KEY, SYSTEM_DIR, WINUPDATE, file_state, obey_file_permissions, set_key_dacl
+from fault_machines import (NOT_IN_MEMORY, NOTHING, RUN_KEY, SYSTEM_DIR, UNCHECKED, WINUPDATE, WORM_COPY, file_state,
+                            obey_file_permissions, set_key_dacl, start_program)
 from reboot_machines import Sandbox64TestCase, only_in_suite
 from sandbox import SEAM_PROGRAM, SIGNATURES, SandboxTestCase
 from test_entry import banner_and_rest
@@ -221,6 +222,26 @@ class IncompleteCheck(SandboxTestCase):
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
         self.assertIn(TAG + f"File {SYSTEM_DIR}\\pqonwe.exe cannot be read (error 5): it was not checked.", trace)
         self.assertIn(TAG + f"File {WINUPDATE} is absent.", trace)
+
+    def test_running_program_unreadable(self):
+        # A copy whose file can no longer be read once it runs: neither run
+        # may call the machine clean, and the removal's exit code stays that
+        # of what it found.
+        obey_file_permissions(self.box)
+        path = self.box.plant_worm(WORM_COPY)
+        worm = start_program(self, self.box, WORM_COPY)
+        os.chmod(path, 0)
+        res, trace = self.report()
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
+        self.assertTrue([line for line in trace if line.startswith(TAG + f"Process {WORM_COPY} (PID=0x")
+                         and line.endswith(") cannot be checked (error 5): its program file cannot be read.")],
+                        trace)
+
+        res = self.box.run_program()
+        self.assertEqual(res.code, 0, res.stdout)
+        self.assertEqual(banner_and_rest(self, res.stdout), NOT_IN_MEMORY + NOTHING + UNCHECKED)
+        self.assertIn(f"Cannot open file {WORM_COPY} for the signature check, error=5", self.box.log_lines())
+        self.assertIsNone(worm.poll())
 
     def test_dropped_file_that_is_a_directory(self):
         self.box.write_file(WINUPDATE + "\\inside.txt", b"kept")
