@@ -180,33 +180,37 @@ int32_t ReportCodeFor(const ReportTally& tally) {
     return tally.incomplete != 0 ? ReportIncomplete : ReportClean;
 }
 
+void FormatReportSummary(const ReportTally& tally, char* summary, size_t size) {
+    const int32_t code = ReportCodeFor(tally);
+    const char* incomplete = tally.incomplete != 0 ? " Some checks could not be made: see the trace log." : "";
+    if (code == ReportFound && tally.leftovers == tally.findings) {
+        // Start-up entries alone are no infection, but the worm's leftovers.
+        snprintf(summary, size,
+                 "Leftovers of the worm were found: %ld start-up entr%s listed above, which a removal run repairs. "
+                 "Nothing was changed.%s",
+                 static_cast<long>(tally.leftovers), tally.leftovers == 1 ? "y" : "ies", incomplete);
+    } else if (code == ReportFound && tally.leftovers != 0) {
+        snprintf(summary, size,
+                 "Infection was found: %ld item(s) listed above, %ld of them start-up entries that a removal run "
+                 "repairs. Nothing was changed.%s",
+                 static_cast<long>(tally.findings), static_cast<long>(tally.leftovers), incomplete);
+    } else if (code == ReportFound) {
+        snprintf(summary, size, "Infection was found: %ld item(s) listed above. Nothing was changed.%s",
+                 static_cast<long>(tally.findings), incomplete);
+    } else if (code == ReportIncomplete) {
+        snprintf(summary, size, "%s", "The check could not be completed: see the trace log. Nothing was changed.");
+    } else {
+        snprintf(summary, size, "%s", "No infection found. Nothing was changed.");
+    }
+}
+
 int32_t RunReport(int silent) {
     ReportTally tally{0, 0, 0};
     Report_Ravlok(&tally);
 
     char summary[320];
+    FormatReportSummary(tally, summary, sizeof summary);
     const int32_t code = ReportCodeFor(tally);
-    const char* incomplete = tally.incomplete != 0 ? " Some checks could not be made: see the trace log." : "";
-    if (code == ReportFound && tally.leftovers == tally.findings) {
-        // Start-up entries alone are no infection, but the worm's leftovers.
-        snprintf(summary, sizeof summary,
-                 "Leftovers of the worm were found: %ld start-up entr%s listed above, which a removal run repairs. "
-                 "Nothing was changed.%s",
-                 static_cast<long>(tally.leftovers), tally.leftovers == 1 ? "y" : "ies", incomplete);
-    } else if (code == ReportFound && tally.leftovers != 0) {
-        snprintf(summary, sizeof summary,
-                 "Infection was found: %ld item(s) listed above, %ld of them start-up entries that a removal run "
-                 "repairs. Nothing was changed.%s",
-                 static_cast<long>(tally.findings), static_cast<long>(tally.leftovers), incomplete);
-    } else if (code == ReportFound) {
-        snprintf(summary, sizeof summary, "Infection was found: %ld item(s) listed above. Nothing was changed.%s",
-                 static_cast<long>(tally.findings), incomplete);
-    } else if (code == ReportIncomplete) {
-        snprintf(summary, sizeof summary, "%s",
-                 "The check could not be completed: see the trace log. Nothing was changed.");
-    } else {
-        snprintf(summary, sizeof summary, "%s", "No infection found. Nothing was changed.");
-    }
     if (!silent) printf(REPORT_CONSOLE "%s\n", summary);
     TRACE(TraceDetail, REPORT_TAG "%s\n", summary);
     return silent ? 0 : code;

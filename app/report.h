@@ -1,6 +1,7 @@
 // A run that only looks: it finds what a removal run would act on and says
 // so, and changes nothing on the machine but the trace log.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Exit codes of a report run, beside the removal run's 0 to 3.
@@ -20,6 +21,9 @@ void Report_Ravlok(ReportTally* tally);
 // An infection found is the answer even when some checks failed: the
 // machine needs a removal run either way.
 int32_t ReportCodeFor(const ReportTally& tally);
+
+// The summary line of a report run, without its console mark.
+void FormatReportSummary(const ReportTally& tally, char* summary, size_t size);
 
 // The whole report run after the banner: the check, its summary line
 // (console unless silent, trace always) and the exit code (0 when silent).
