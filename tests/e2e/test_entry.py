@@ -1,12 +1,18 @@
 """The command line, the administrator gate and the outcome of a run, through
 the real entry point."""
 
+import os
+import re
 import unittest
 
+import standin
+from fault_machines import LOG, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, WORM_COPY, Infection, file_state
 from sandbox import PROGRAM, SEAM_PROGRAM, SandboxTestCase
 
 VERSION = "Ravlokfix v1.00.1\n"
 BANNER_FIRST = "W32/Ravlok.B Removal Tool ver 1.00.1\n"
+REFUSED = 87
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 LOGON = "Please log on to this workstation with administrator rights and\nrun the tool again."
 RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
            "Please restart the computer now.\n")
@@ -21,22 +27,44 @@ def banner_and_rest(test, stdout):
     return lines[2] if len(lines) > 2 else ""
 
 
+def shown(argument):
+    """An argument as a refusal names it: control characters as '?', cut after 40."""
+    text = re.sub("[\x00-\x1f\x7f]", "?", argument)
+    return text if len(text) <= 40 else text[:40] + "..."
+
+
+def refusal(argument):
+    """The console line of a refused argument, before the usage text."""
+    return f'Unknown argument "{shown(argument)}": nothing was done.\n\n'
+
+
+def usage_text(test, box):
+    """The usage text as /? prints it after the banner's first line."""
+    res = box.run_program("/?")
+    test.assertEqual(res.code, 0, res.stdout)
+    test.assertTrue(res.stdout.startswith(BANNER_FIRST + "\n"), res.stdout)
+    usage = res.stdout[len(BANNER_FIRST) + 1:]
+    test.assertTrue(usage.startswith("Usage: Ravlokfix.exe "), usage)
+    return usage
+
+
 class Switches(SandboxTestCase):
     def test_version_switch_ends_the_run_before_the_log(self):
-        for args in (["/VER"], ["/ver"], ["/Ver"], ["/SILENT", "/VER"], ["x", "/VER"], ["/VER", "/SILENT"]):
+        for args in (["/VER"], ["/ver"], ["/Ver"], ["/SILENT", "/VER"], ["x", "/VER"], ["/VER", "/SILENT"],
+                     ["/?", "/VER"], ["/VER", "/REPROT"]):
             with self.subTest(args=args):
                 res = self.box.run_program(*args)
                 self.assertEqual(res.code, 0)
                 self.assertEqual(res.stdout, VERSION)
                 self.assertIsNone(self.box.log_text())
 
-    def test_switches_are_compared_whole(self):
-        for args in (["/SILENTX"], ["-SILENT"], ["SILENT"], ["/VERSION"], ["VER"]):
+    def test_help_prints_the_usage_before_the_log(self):
+        usage = usage_text(self, self.box)
+        for args in (["/?"], ["/QUIET", "/?"], ["/SILENT", "/?"], ["/REPORT", "/?"], ["/?", "/REPROT"]):
             with self.subTest(args=args):
                 res = self.box.run_program(*args)
-                self.assertEqual(res.code, 0)
-                rest = banner_and_rest(self, res.stdout)
-                self.assertTrue(rest.endswith("No infection found\n"), rest)
+                self.assertEqual((res.code, res.stdout), (0, BANNER_FIRST + "\n" + usage))
+        self.assertIsNone(self.box.log_text())
 
     def test_silent_in_any_case_suppresses_only_the_outcome(self):
         for arg in ("/SILENT", "/silent", "/Silent"):
@@ -138,13 +166,96 @@ class OutcomeTable(SandboxTestCase):
                     self.assertFalse(any("Infections were" in l or "Restarting" in l for l in lines))
 
 
-class BadInput(SandboxTestCase):
-    def test_many_and_long_arguments(self):
-        for args in (["a" * 30000], ["b" * 100] * 300, ["/silent" + "x" * 5000, "/VE" + "R" * 2000]):
-            with self.subTest(count=len(args), length=len(args[0])):
+class RefusedArguments(SandboxTestCase):
+    """An argument that is no switch ends the run before it changes anything:
+    a typo must not start a removal. The machine is infected, with the
+    scanner's stand-in driver recording every request."""
+
+    CASES = [
+        # arguments, the one named
+        (["/REPROT"], "/REPROT"),
+        (["/SILENTX"], "/SILENTX"),
+        (["-SILENT"], "-SILENT"),
+        (["SILENT"], "SILENT"),
+        (["/VERSION"], "/VERSION"),
+        (["/?x"], "/?x"),
+        ([""], ""),
+        (["/REPORT", "report"], "report"),
+        (["/SILENT", "/REPROT"], "/REPROT"),
+        (["/QUIETX", "/REPORTX"], "/QUIETX"),
+        (["a" * 30000], "a" * 30000),
+        (["b" * 100] * 300, "b" * 100),
+        (["/silent" + "x" * 5000, "/VE" + "R" * 2000], "/silent" + "x" * 5000),
+        (["x\r\nExiting, return value 0"], "x\r\nExiting, return value 0"),
+        # No console output, the exit code all the same.
+        (["/QUIET", "/reprot"], "/reprot"),
+    ]
+
+    def test_refused_with_the_usage_and_nothing_changed(self):
+        usage = usage_text(self, self.box)
+        infection = Infection(self, self.box, running=(WORM_COPY,))
+        standin.install_driver(self.box)
+        self.addCleanup(standin.remove_driver, self.box)
+        standin.requests(self.box)
+        log = os.path.relpath(self.box.host_path(LOG), self.box.drive_c)
+        files = file_state(self.box)
+        files.pop(log, None)
+
+        for args, named in self.CASES:
+            with self.subTest(args=args[:2]):
+                log_before = self.box.log_lines()[:-1]
                 res = self.box.run_program(*args)
-                self.assertEqual(res.code, 0)
-                self.assertTrue(banner_and_rest(self, res.stdout).endswith("No infection found\n"))
+                self.assertEqual(res.code, REFUSED)
+                self.assertEqual(res.stdout, "" if "/QUIET" in args else refusal(named) + usage)
+                self.assertEqual(self.box.log_lines()[len(log_before):],
+                                 ["Ravlokfix v1.00.1",
+                                  f'Command line refused: unknown argument "{shown(named)}". Nothing was done.',
+                                  f"Exiting, return value {REFUSED}", ""])
+
+                after = file_state(self.box)
+                after.pop(log)
+                self.assertEqual(after, files)
+                self.assertFalse(self.box.exists(SYSTEM_BAK))
+                self.assertEqual(self.box.read_file(SYSTEM_INI).decode("latin-1"), infection.system_ini)
+                for key in (RUN_KEY, RUNONCE_KEY):
+                    self.assertIsNotNone(self.box.reg_query(key, "windowsupdate"), key)
+                self.assertTrue(all(p.poll() is None for p in infection.processes), "a worm copy was ended")
+                self.assertEqual(standin.requests(self.box), [], "the scanner was switched")
+
+
+class Documentation(SandboxTestCase):
+    """README.md and the release's README.txt list exactly the switches and
+    exit codes of the usage text that the program prints."""
+
+    def read_source(self, name):
+        with open(os.path.join(SOURCE, name), encoding="ascii") as f:
+            return f.read()
+
+    def test_readmes_name_the_switches_and_exit_codes_of_the_usage_text(self):
+        usage = usage_text(self, self.box)
+        synopsis = usage.split("\n", 1)[0][len("Usage: "):]
+        switches = sorted(re.findall(r"\[(/[^\]]+)\]", synopsis))
+        described = usage.split("\nSwitches", 1)[1].split("\n\n", 1)[0]
+        self.assertEqual(sorted(re.findall(r"^  (/\S+) ", described, re.M)), switches)
+        codes = sorted(int(c) for c in re.findall(r"^  (\d+) ", usage.split("\nExit codes:\n", 1)[1], re.M))
+        self.assertIn(REFUSED, codes)
+
+        readme = self.read_source("README.md")
+        using = readme.split("\n## Using the tool\n", 1)[1].split("\n## ", 1)[0]
+        self.assertIn("\n    " + synopsis + "\n", using)
+        self.assertEqual(sorted(re.findall(r"^\| `(/[^`]+)` \|", using, re.M)), switches)
+        tables = re.findall(r"^\| Exit code \|.*\n\|[-|]+\n((?:\|.*\n)+)", readme, re.M)
+        self.assertEqual(len(tables), 2, "README.md's exit-code tables")
+        for table in tables:
+            self.assertEqual(sorted(int(c) for c in re.findall(r"^\| (\d+) \|", table, re.M)), codes)
+
+        release = self.read_source(os.path.join("release", "README.txt"))
+        using = release.split("\nUSING IT\n", 1)[1]
+        using = using[:re.search(r"^[A-Z][A-Z ]+$", using, re.M).start()]
+        self.assertIn("\n  " + synopsis + "\n", using)
+        self.assertEqual(sorted(re.findall(r"^  (/\S+) ", using, re.M)), switches)
+        self.assertEqual(sorted(int(c) for c in re.findall(r"^  (\d+) ", using.split("\nExit codes:\n", 1)[1], re.M)),
+                         codes)
 
 
 if __name__ == "__main__":

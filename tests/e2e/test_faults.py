@@ -20,6 +20,7 @@ from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, FAILED
                             set_key_dacl, set_read_only, start_program, stderr_size)
 from reboot_machines import hold_file, pending_operations, start_in_background
 from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
+from test_entry import REFUSED, refusal
 
 REPLACE = "[QRTK - ReplaceFile]: "
 PID = r" \(PID=0x[0-9a-f]+\)"
@@ -380,21 +381,21 @@ class CommandLine(FaultCase):
 
     def test_the_longest_command_lines_that_start(self):
         cases = [
-            # what, arguments, console after the banner (None: the version line alone)
-            ("a thousand arguments to the last character", self.arguments(1000, self.LIMIT), NOTHING),
-            ("the thousandth argument is examined", self.arguments(1000, self.LIMIT, "/VER"), None),
-            ("32 arguments of 1,000 characters", ["a" * 1000] * 32, NOTHING),
+            # what, arguments, whether the run is refused (or shows the version line alone)
+            ("a thousand arguments to the last character", self.arguments(1000, self.LIMIT), True),
+            ("the thousandth argument is examined", self.arguments(1000, self.LIMIT, "/VER"), False),
+            ("32 arguments of 1,000 characters", ["a" * 1000] * 32, True),
         ]
-        for what, args, console in cases:
+        for what, args, refused in cases:
             with self.subTest(what):
                 res, census = census_run(self.box, *args, program=self.AT)
-                self.assertEqual(res.code, 0)
-                if console is None:
-                    self.assertEqual(res.stdout, "Ravlokfix v1.00.1\n")
-                    self.assertEqual(census.new, [])
-                else:
-                    self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + console)
+                if refused:
+                    self.assertEqual(res.code, REFUSED)
+                    self.assertTrue(res.stdout.startswith(refusal(args[0]) + "Usage: "), res.stdout)
                     self.assertEqual(census.new, [LOG_HANDLE])
+                else:
+                    self.assertEqual((res.code, res.stdout), (0, "Ravlokfix v1.00.1\n"))
+                    self.assertEqual(census.new, [])
                 self.assertEqual(census.gone, [])
 
     def test_longer_command_lines_are_refused_by_wine(self):

@@ -126,14 +126,15 @@ class CleanMachine(SandboxTestCase):
     def test_switches_on_a_clean_machine(self):
         files_before = without_log(file_state(self.box))
         cases = [
-            # switches, exit code, console after the banner (None: nothing at all)
+            # switches, exit code, console after the banner (None: nothing at all; refused: before the usage)
             (["/REPORT"], 0, CLEAN),
             (["/report", "/SILENT"], 0, ""),
             (["/Quiet", "/REPORT"], 0, None),
+            # Switches misspelt: refused, neither a report nor a removal.
+            (["/QUIETX", "/REPORTX"], test_entry.REFUSED, test_entry.refusal("/QUIETX")),
             # Removal runs, after the reports: they write system.bak.
             (["/QUIET"], 0, None),
             (["/QUIET", "/SILENT"], 0, None),
-            (["/QUIETX", "/REPORTX"], 0, "Infected process was not found in memory\nNo infection found\n"),
         ]
         for args, code, console in cases:
             if args == ["/QUIET"]:
@@ -143,7 +144,9 @@ class CleanMachine(SandboxTestCase):
                 log_start = len(self.box.log_lines())
                 res = self.box.run_program(*args)
                 self.assertEqual(res.code, code)
-                if console is None:
+                if code == test_entry.REFUSED:
+                    self.assertTrue(res.stdout.startswith(console + "Usage: "), res.stdout)
+                elif console is None:
                     self.assertEqual(res.stdout, "")
                 else:
                     self.assertEqual(banner_and_rest(self, res.stdout), console)
