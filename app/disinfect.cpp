@@ -5,6 +5,7 @@
 #include "app/dropped_files.h"
 #include "app/startup_entries.h"
 #include "base/outcome.h"
+#include "base/run_end.h"
 #include "detect/signature.h"
 #include "detect/terminate.h"
 #include "scanner/scanner_channel.h"
@@ -12,40 +13,34 @@
 
 namespace {
 
-// Whether this run has the scanner's blocking off, under a lock that the
-// console control handler's thread takes as well: the blocking goes back on
+// Whether this run has the scanner's blocking off. Guarded by the run lock,
+// which the console control handler takes as well: the blocking goes back on
 // exactly once, whatever ends the run.
-CRITICAL_SECTION scannerLock;
-bool scannerLockReady = false;
 bool scannerSuspended = false;
 
-struct ScannerLockHeld {
-    ScannerLockHeld() { EnterCriticalSection(&scannerLock); }
-    ~ScannerLockHeld() { LeaveCriticalSection(&scannerLock); }
-    ScannerLockHeld(const ScannerLockHeld&) = delete;
-    ScannerLockHeld& operator=(const ScannerLockHeld&) = delete;
-};
-
 void SuspendScanner() {
-    const ScannerLockHeld held;
+    const RunLockHeld held;
+    // An end that came first has nothing to switch on again after this.
+    if (RunIsEnding()) return;
     // Marked first: a request cut short may still have reached the driver.
     scannerSuspended = true;
     SetScannerEnabled(0);
 }
 
 void ResumeScanner() {
-    const ScannerLockHeld held;
+    const RunLockHeld held;
     if (!scannerSuspended) return;
     scannerSuspended = false;
     SetScannerEnabled(1);
 }
 
-// Ctrl+C, Ctrl+Break, a closed console window, log-off or shut-down: the
-// machine gets its protection back, then the run ends as the event asks. (A
-// kill by TerminateProcess reaches no handler: nothing can be done there.)
+// Ctrl+C, Ctrl+Break, a closed console window, log-off or shut-down: once
+// the work in progress is done, the machine gets its protection back, then
+// the run ends as the event asks. (A kill by TerminateProcess reaches no
+// handler: nothing can be done there.)
 BOOL WINAPI EndRunOnConsoleEvent(DWORD event) {
     TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Console event %lu ends the run.\n", event);
-    ResumeScanner();
+    EndRunEarly();
     return FALSE;
 }
 
@@ -75,10 +70,7 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
         return 0;
     }
 
-    if (!scannerLockReady) {
-        InitializeCriticalSection(&scannerLock);
-        scannerLockReady = true;
-    }
+    SetRunEndAction(ResumeScanner);
     SetConsoleCtrlHandler(EndRunOnConsoleEvent, TRUE);
 
     // The scanner stays suspended from before the first file is touched
@@ -97,5 +89,6 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
     RunStep("SetScannerEnabled", ResumeScanner);
 
     SetConsoleCtrlHandler(EndRunOnConsoleEvent, FALSE);
+    SetRunEndAction(nullptr);
     return 1;
 }
