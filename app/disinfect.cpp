@@ -14,8 +14,9 @@
 namespace {
 
 // Whether this run has the scanner's blocking off. Guarded by the run lock,
-// which the console control handler takes as well: the blocking goes back on
-// exactly once, whatever ends the run.
+// which the console control handler, the fault filter and the stack
+// protector's end take as well: the blocking goes back on exactly once,
+// whatever ends the run.
 bool scannerSuspended = false;
 
 void SuspendScanner() {
@@ -42,6 +43,19 @@ BOOL WINAPI EndRunOnConsoleEvent(DWORD event) {
     TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Console event %lu ends the run.\n", event);
     EndRunEarly();
     return FALSE;
+}
+
+LPTOP_LEVEL_EXCEPTION_FILTER filterBeforeRun = nullptr;
+
+// A fault that no step catches (an access violation, say): the scanner goes
+// back on first, then the fault takes its course as it would have (the
+// runtime's filter, the system's report), and the process ends with the
+// fault's code.
+LONG WINAPI EndRunOnFault(EXCEPTION_POINTERS* fault) {
+    EndRunEarly();
+    TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Fault %08lX ends the run.\n",
+          static_cast<unsigned long>(fault->ExceptionRecord->ExceptionCode));
+    return filterBeforeRun != nullptr ? filterBeforeRun(fault) : EXCEPTION_CONTINUE_SEARCH;
 }
 
 // Memory running out inside a container throws: the step is cut short and
@@ -72,6 +86,7 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
 
     SetRunEndAction(ResumeScanner);
     SetConsoleCtrlHandler(EndRunOnConsoleEvent, TRUE);
+    filterBeforeRun = SetUnhandledExceptionFilter(EndRunOnFault);
 
     // The scanner stays suspended from before the first file is touched
     // until after the last registry step; no step can end the list early.
@@ -88,6 +103,7 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
     });
     RunStep("SetScannerEnabled", ResumeScanner);
 
+    SetUnhandledExceptionFilter(filterBeforeRun);
     SetConsoleCtrlHandler(EndRunOnConsoleEvent, FALSE);
     SetRunEndAction(nullptr);
     return 1;
