@@ -6,6 +6,7 @@
 #include "app/footprint.h"
 #include "app/startup_entries.h"
 #include "base/outcome.h"
+#include "base/run_end.h"
 #include "detect/signature.h"
 #include "detect/terminate.h"
 #include "scanner/scanner_channel.h"
@@ -13,41 +14,49 @@
 
 namespace {
 
-// Whether this run has the scanner's blocking off, under a lock that the
-// console control handler's thread takes as well: the blocking goes back on
-// exactly once, whatever ends the run.
-CRITICAL_SECTION scannerLock;
-bool scannerLockReady = false;
+// Whether this run has the scanner's blocking off. Guarded by the run lock,
+// which the console control handler, the fault filter and the stack
+// protector's end take as well: the blocking goes back on exactly once,
+// whatever ends the run.
 bool scannerSuspended = false;
 
-struct ScannerLockHeld {
-    ScannerLockHeld() { EnterCriticalSection(&scannerLock); }
-    ~ScannerLockHeld() { LeaveCriticalSection(&scannerLock); }
-    ScannerLockHeld(const ScannerLockHeld&) = delete;
-    ScannerLockHeld& operator=(const ScannerLockHeld&) = delete;
-};
-
 void SuspendScanner() {
-    const ScannerLockHeld held;
+    const RunLockHeld held;
+    // An end that came first has nothing to switch on again after this.
+    if (RunIsEnding()) return;
     // Marked first: a request cut short may still have reached the driver.
     scannerSuspended = true;
     SetScannerEnabled(0);
 }
 
 void ResumeScanner() {
-    const ScannerLockHeld held;
+    const RunLockHeld held;
     if (!scannerSuspended) return;
     scannerSuspended = false;
     SetScannerEnabled(1);
 }
 
-// Ctrl+C, Ctrl+Break, a closed console window, log-off or shut-down: the
-// machine gets its protection back, then the run ends as the event asks. (A
-// kill by TerminateProcess reaches no handler: nothing can be done there.)
+// Ctrl+C, Ctrl+Break, a closed console window, log-off or shut-down: once
+// the work in progress is done, the machine gets its protection back, then
+// the run ends as the event asks. (A kill by TerminateProcess reaches no
+// handler: nothing can be done there.)
 BOOL WINAPI EndRunOnConsoleEvent(DWORD event) {
     TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Console event %lu ends the run.\n", event);
-    ResumeScanner();
+    EndRunEarly();
     return FALSE;
+}
+
+LPTOP_LEVEL_EXCEPTION_FILTER filterBeforeRun = nullptr;
+
+// A fault that no step catches (an access violation, say): the scanner goes
+// back on first, then the fault takes its course as it would have (the
+// runtime's filter, the system's report), and the process ends with the
+// fault's code.
+LONG WINAPI EndRunOnFault(EXCEPTION_POINTERS* fault) {
+    EndRunEarly();
+    TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Fault %08lX ends the run.\n",
+          static_cast<unsigned long>(fault->ExceptionRecord->ExceptionCode));
+    return filterBeforeRun != nullptr ? filterBeforeRun(fault) : EXCEPTION_CONTINUE_SEARCH;
 }
 
 // Memory running out inside a container throws: the step is cut short and
@@ -76,11 +85,9 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
         return 0;
     }
 
-    if (!scannerLockReady) {
-        InitializeCriticalSection(&scannerLock);
-        scannerLockReady = true;
-    }
+    SetRunEndAction(ResumeScanner);
     SetConsoleCtrlHandler(EndRunOnConsoleEvent, TRUE);
+    filterBeforeRun = SetUnhandledExceptionFilter(EndRunOnFault);
 
     // The scanner stays suspended from before the first file is touched
     // until after the last registry step; no step can end the list early.
@@ -93,6 +100,8 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
     }
     RunStep("SetScannerEnabled", ResumeScanner);
 
+    SetUnhandledExceptionFilter(filterBeforeRun);
     SetConsoleCtrlHandler(EndRunOnConsoleEvent, FALSE);
+    SetRunEndAction(nullptr);
     return 1;
 }

@@ -7,12 +7,20 @@
 
 #include <cstdint>
 
+#include "base/run_end.h"
+
 namespace {
 
 constexpr DWORD kStackBufferOverrun = 0xC0000409;  // STATUS_STACK_BUFFER_OVERRUN, as the system's own checks end
 
 [[noreturn]] void EndAtOnce() {
-    // Nothing more of a process whose stack is damaged may run.
+    // Nothing of the damaged frames runs again: the process ends from here.
+    // Only the end of the run's own action runs first (the scanner switched
+    // on again, once), called directly below the damaged frames on the stack
+    // and reading only process-wide data, which an overrun of a stack buffer
+    // does not reach. No exception is raised: its dispatch would walk
+    // handlers that the damaged stack may name.
+    EndRunEarly();
     TerminateProcess(GetCurrentProcess(), kStackBufferOverrun);
     ExitProcess(kStackBufferOverrun);
 }

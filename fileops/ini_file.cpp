@@ -34,6 +34,21 @@ std::vector<IniSection>::iterator FindSection(IniFile& model, std::string_view n
                         [name](const IniSection& section) { return SameName(section.name, name); });
 }
 
+// The named section, appended empty at the end when there is none.
+IniSection& SectionToChange(IniFile& model, const char* section) {
+    auto found = FindSection(model, section);
+    if (found != model.sections.end()) return *found;
+    model.sections.push_back(IniSection{section, {}});
+    return model.sections.back();
+}
+
+void AppendLine(IniSection& section, const char* key, const char* value) {
+    IniEntry entry;
+    entry.key = key;
+    entry.value = value;
+    section.lines.push_back(std::move(entry));
+}
+
 IniEntry VerbatimLine(std::string_view text) {
     IniEntry entry;
     entry.value = text;
@@ -110,6 +125,26 @@ bool FlushToDisk(FILE* file) {
 #endif
 }
 
+// Missing: its open fails because there is no such file (a file that is
+// only locked or unreadable is there).
+bool IsMissing(const std::string& path) {
+    errno = 0;
+    const FilePtr file(fopen(path.c_str(), "rb"));
+    return !file && errno == ENOENT;
+}
+
+// A save cut short between its two renames (the process ended, the power
+// failed) leaves no file, the old content as ".old" and the new as ".new".
+// The old content comes back: it holds every entry that others wrote. The
+// file missing with ".old" alone is not such a cut: the swap was done and
+// the file went later (the restart carried it out), so ".old" is stale.
+void RestoreCutSwap(const char* path) {
+    const std::string old = std::string(path) + ".old";
+    const std::string fresh = std::string(path) + ".new";
+    if (!IsMissing(path) || IsMissing(old) || IsMissing(fresh)) return;
+    if (rename(old.c_str(), path) == 0) remove(fresh.c_str());
+}
+
 bool WriteWholeFile(const std::string& path, const std::string& text) {
     FilePtr file(fopen(path.c_str(), "wb"));
     if (!file) return false;
@@ -169,6 +204,7 @@ std::string FormatIniText(const IniFile& model) {
 
 int32_t LoadIniFile(IniFile& model, const char* path) {
     ClearIniFile(model);
+    RestoreCutSwap(path);
     FilePtr file(fopen(path, "rb"));
     if (!file) return 1;
     // Read as bytes and split lines here: text mode would end the file at a
@@ -185,6 +221,7 @@ int32_t LoadIniFile(IniFile& model, const char* path) {
 
 int32_t SaveIniFile(const IniFile& model, const char* path) {
     if (model.incomplete) return 1;
+    RestoreCutSwap(path);
     // An existing file that cannot be opened for writing (read-only, a
     // folder, locked) is refused as a direct write would be.
     bool existed = true;
@@ -195,12 +232,15 @@ int32_t SaveIniFile(const IniFile& model, const char* path) {
     }
 
     const std::string fresh = std::string(path) + ".new";
+    const std::string old = std::string(path) + ".old";
+    // Beside no file and no ".new", ".old" is stale (see RestoreCutSwap): a
+    // cut of this save must not make it look like the old content.
+    if (!existed && IsMissing(fresh)) remove(old.c_str());
     if (!WriteWholeFile(fresh, FormatIniText(model))) {
         remove(fresh.c_str());
         return 1;
     }
     // Swap the complete new file in; on any failure the old one stays.
-    const std::string old = std::string(path) + ".old";
     if (existed) {
         remove(old.c_str());
         if (rename(path, old.c_str()) != 0) {
@@ -219,17 +259,14 @@ int32_t SaveIniFile(const IniFile& model, const char* path) {
 
 void SetIniEntry(IniFile& model, const char* section, const char* key, const char* value, int32_t occurrence) {
     if (section == nullptr) return;
-    auto found = FindSection(model, section);
     if (key == nullptr) {
+        auto found = FindSection(model, section);
         if (found != model.sections.end()) model.sections.erase(found);
         return;
     }
-    if (found == model.sections.end()) {
-        model.sections.push_back(IniSection{section, {}});
-        found = model.sections.end() - 1;
-    }
+    IniSection& changed = SectionToChange(model, section);
 
-    std::vector<IniEntry>& lines = found->lines;
+    std::vector<IniEntry>& lines = changed.lines;
     auto line = lines.end();
     int32_t seen = 0;
     for (auto it = lines.begin(); it != lines.end() && occurrence >= 0; ++it) {
@@ -244,9 +281,11 @@ void SetIniEntry(IniFile& model, const char* section, const char* key, const cha
     } else if (line != lines.end()) {
         line->value = value;
     } else {
-        IniEntry entry;
-        entry.key = key;
-        entry.value = value;
-        lines.push_back(std::move(entry));
+        AppendLine(changed, key, value);
     }
+}
+
+void AppendIniEntry(IniFile& model, const char* section, const char* key, const char* value) {
+    if (section == nullptr || key == nullptr || value == nullptr) return;
+    AppendLine(SectionToChange(model, section), key, value);
 }

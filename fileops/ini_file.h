@@ -41,13 +41,16 @@ void ClearIniFile(IniFile& model);
 
 // 0 when the file was read, 1 when it could not be opened, 2 when a read
 // failed (the model then holds what was read and is marked incomplete). The
-// model is cleared first either way.
+// model is cleared first either way, and a file that a save cut short left
+// missing is brought back (see SaveIniFile).
 int32_t LoadIniFile(IniFile& model, const char* path);
 
 // 0 when the file was written whole, 1 on any failure or for an incomplete
-// model. The new content is written beside the file, flushed to the disk and
-// only then swapped in, so a failure or a power cut leaves the old file or
-// the whole new one.
+// model. The new content is written beside the file as "<path>.new", flushed
+// to the disk and only then swapped in: the file becomes "<path>.old", the
+// new one takes its name. A failure leaves the old file; a cut between the
+// two renames (the process ended, the power failed) leaves no file, which
+// the next load or save brings back from "<path>.old" first.
 int32_t SaveIniFile(const IniFile& model, const char* path);
 
 // Finds the occurrence-th keyed line (from 0) of key in section (names
@@ -55,6 +58,11 @@ int32_t SaveIniFile(const IniFile& model, const char* path);
 // line when there is no such occurrence. A null value removes that line; a
 // null key removes the whole section; a null section does nothing.
 void SetIniEntry(IniFile& model, const char* section, const char* key, const char* value, int32_t occurrence);
+
+// Appends a keyed line at the end of section (found without regard to case,
+// or made at the end), however many lines of that key it holds already.
+// Null arguments do nothing.
+void AppendIniEntry(IniFile& model, const char* section, const char* key, const char* value);
 
 // The text form behind LoadIniFile and SaveIniFile: lines end with CR LF or
 // LF; the saved text uses CR LF.

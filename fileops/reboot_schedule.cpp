@@ -9,6 +9,7 @@
 
 #include "base/guards.h"
 #include "base/platform.h"
+#include "base/run_end.h"
 #include "base/runtime_link.h"
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
@@ -92,16 +93,21 @@ void CreatePlaceholder(const char* path) {
 }
 
 // Appends key=value to section "rename" of WININIT.INI in the Windows
-// directory. False when the file cannot be written.
+// directory. False when the file cannot be written, or the run is ending.
 bool AppendWininitEntry(const char* key, const char* value) {
     char windowsDir[MAX_PATH];
     const UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
     if (length == 0 || length >= sizeof windowsDir) return false;
     const std::string iniPath = std::string(windowsDir, length) + "\\WININIT.INI";
+    // Held from the load to the end of the swap, which an end of the run
+    // waits for: cut between its renames, a save leaves no file.
+    const RunLockHeld held;
+    if (RunIsEnding()) return false;
     IniFile model;
     LoadIniFile(model, iniPath.c_str());  // a missing file starts empty
-    // Occurrence 999 appends unless a thousand entries of that key exist.
-    SetIniEntry(model, "rename", key, value, 999);
+    // Always a line of its own: every "nul" line, however many, is an
+    // operation that some program left pending.
+    AppendIniEntry(model, "rename", key, value);
     return SaveIniFile(model, iniPath.c_str()) == 0;
 }
 

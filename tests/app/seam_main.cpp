@@ -1,18 +1,44 @@
 // The program with its test seams: the platform probes answer from
 // RAVLOKFIX_TEST_PROBES, and RAVLOKFIX_TEST_OUTCOME ("infection=2,errors=1,
 // reboot=1") presets the outcome values before the run, as the sequence
-// would leave them.
+// would leave them. RAVLOKFIX_TEST_FAULT plants a fault that no step can
+// catch at the first probe asked after an infection was found, that is
+// inside the step that found it, before the removal: "access_violation" (a
+// write through a null pointer) or "stack_smash" (an overrun of a protected
+// buffer on the stack).
 #include <cstdlib>
 #include <cstring>
 
 #include "app/entry.h"
 #include "base/outcome.h"
+#include "tests/support/probe_seam.h"
 
 namespace {
 
 int Field(const char* text, const char* name) {
     const char* at = strstr(text, name);
     return at != nullptr ? atoi(at + strlen(name)) : 0;
+}
+
+const char* plantedFault = nullptr;
+
+__attribute__((noinline)) void OverrunStackBuffer(size_t count) {
+    char buffer[16];
+    volatile char* at = buffer;
+    for (size_t i = 0; i < count; ++i) at[i] = 'x';
+}
+
+void FaultOnceInfected() {
+    if (GetInfectionState() == 0) return;
+    // Once: what runs after the fault asks the probes too.
+    SetProbeHook(nullptr);
+    if (strcmp(plantedFault, "access_violation") == 0) {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    } else if (strcmp(plantedFault, "stack_smash") == 0) {
+        volatile size_t length = 64;
+        OverrunStackBuffer(length);
+    }
 }
 
 }  // namespace
@@ -23,5 +49,7 @@ int main(int argc, char** argv) {
         for (int i = Field(preset, "errors="); i > 0; --i) AddError();
         for (int i = Field(preset, "reboot="); i > 0; --i) AddRebootNeeded();
     }
+    plantedFault = getenv("RAVLOKFIX_TEST_FAULT");
+    if (plantedFault != nullptr) SetProbeHook(FaultOnceInfected);
     return RavlokfixMain(argc, argv);
 }

@@ -19,7 +19,7 @@ from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, FAILED
                             debugger_text, file_state, folder_of_length, infected_system_ini, obey_file_permissions,
                             set_key_dacl, set_read_only, start_program, stderr_size)
 from reboot_machines import hold_file, pending_operations, start_in_background
-from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
+from sandbox import PROGRAM, SEAM_PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
 from test_entry import REFUSED, refusal
 
 REPLACE = "[QRTK - ReplaceFile]: "
@@ -147,6 +147,41 @@ class ConsoleEvent(FaultCase):
         self.assertFalse([line for line in lines if line.startswith("Exiting")])
         switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
         self.assertEqual(switches, [b"0\0", b"0\0", b"1\0", b"1\0"])
+
+
+class UncaughtFault(FaultCase):
+    """A fault that no step can catch, planted through the test build's seam
+    inside the step that found a worm copy, before its removal: the scanner
+    goes back on first, once, and the process ends with the fault's code."""
+
+    CASES = [
+        # planted fault, exit code, the run's last trace line
+        ("access_violation", 0xC0000005, "[QRTK - Disinfect_Ravlok]: Fault C0000005 ends the run."),
+        # The stack protector's end writes no line: nothing but the scanner's
+        # switch runs in a process whose stack is damaged.
+        ("stack_smash", 0xC0000409, None),
+    ]
+
+    def test_planted_faults_switch_the_scanner_on_again(self):
+        standin.install_driver(self.box)
+        self.addCleanup(standin.remove_driver, self.box)
+        self.box.plant_worm(WINUPDATE)
+        for fault, status, last_line in self.CASES:
+            with self.subTest(fault):
+                before = len(self.box.log_lines())
+                res = self.box.wine(os.path.join(TEST_BIN, "exit_status.exe"), SEAM_PROGRAM, check=False,
+                                    env={"RAVLOKFIX_TEST_FAULT": fault})
+                self.assertEqual(res.code, 0, res.stdout)
+                self.assertEqual(res.stdout.splitlines()[-1], f"exit status {status:08X}")
+                switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
+                self.assertEqual(switches, [b"0\0", b"0\0", b"1\0", b"1\0"])
+                # Cut short inside the step: the copy is still there, and the
+                # run never reached its end.
+                self.assertTrue(self.box.exists(WINUPDATE))
+                lines = self.box.log_lines()[max(before - 1, 0):-1]
+                self.assertFalse([line for line in lines if line.startswith("Exiting")])
+                if last_line:
+                    self.assertEqual(lines[-1], last_line)
 
 
 class SecondRun(FaultCase):

@@ -30,6 +30,10 @@ std::string PathOf(int fd) {
     return length > 0 ? std::string(target, static_cast<size_t>(length)) : "?";
 }
 
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
 std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -102,6 +106,53 @@ TEST(IniFileOnDisk, ModelOfAFailedReadIsNotSaved) {
     // A later complete load clears the mark.
     EXPECT_EQ(LoadIniFile(model, path.c_str()), 0);
     EXPECT_FALSE(model.incomplete);
+}
+
+// A save cut between its two renames leaves the old content as ".old" and
+// the new as ".new", and no file: the next load or save brings the old one
+// back, with every entry that others wrote. A file missing beside ".old"
+// alone was swapped whole and then carried out by a restart: its ".old" is
+// stale and stays where it is.
+TEST(IniFileOnDisk, SaveCutBetweenItsRenamesIsUndoneFirst) {
+    const std::string others = "[rename]\r\nnul=C:\\OTHER.EXE";
+    const std::string mine = others + "\r\nnul=C:\\MINE.EXE";
+    struct Case {
+        const char* name;
+        bool file, old, fresh;
+        bool restored;
+    } const cases[] = {
+        {"cut between the renames", false, true, true, true},
+        {"carried out after a whole swap", false, true, false, false},
+        {"file present", true, true, true, false},
+    };
+    for (const Case& c : cases) {
+        for (const bool saving : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (saving ? ", save" : ", load"));
+            Folder dir;
+            const std::string path = dir / "WININIT.INI";
+            if (c.file) Write(path, "[rename]\r\nnul=C:\\PRESENT.EXE");
+            if (c.old) Write(path + ".old", others);
+            if (c.fresh) Write(path + ".new", mine);
+            IniFile model;
+            events.clear();
+            if (saving) {
+                ParseIniText(model, "[s]\r\nk=v");
+                EXPECT_EQ(SaveIniFile(model, path.c_str()), 0);
+            } else {
+                EXPECT_EQ(LoadIniFile(model, path.c_str()), c.file || c.restored ? 0 : 1);
+            }
+            const bool undone = !events.empty() && events[0] == "rename " + path + ".old -> " + path;
+            EXPECT_EQ(undone, c.restored);
+            if (c.restored) {
+                if (!saving) EXPECT_EQ(FormatIniText(model), others);
+                EXPECT_FALSE(Exists(path + ".new"));
+            } else if (!c.file) {
+                // Kept by a load; a save takes it away, so that a cut of
+                // its own swap cannot bring it back.
+                EXPECT_EQ(Exists(path + ".old"), !saving);
+            }
+        }
+    }
 }
 
 }  // namespace

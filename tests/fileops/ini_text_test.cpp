@@ -46,4 +46,23 @@ TEST(IniText, SetEntryAppendsAfterTheLastOccurrenceOrReplacesOne) {
     EXPECT_EQ(FormatIniText(empty), "[rename]\r\nnul=C:\\D.EXE");
 }
 
+// Every line of a key is an operation some program left pending: a new one
+// goes behind them all, the thousandth included.
+TEST(IniText, AppendEntryAlwaysAddsALine) {
+    std::string text = "[ReName]\r\n";
+    for (int i = 0; i < 1000; ++i) text += "nul=C:\\OTHER\\F" + std::to_string(i) + ".EXE\r\n";
+    text += "[later]\r\nk=v";
+    IniFile model;
+    ParseIniText(model, text);
+    AppendIniEntry(model, "rename", "NUL", "C:\\MINE.EXE");
+    EXPECT_EQ(FormatIniText(model), text.substr(0, text.find("[later]")) + "NUL=C:\\MINE.EXE\r\n[later]\r\nk=v");
+
+    IniFile empty;
+    AppendIniEntry(empty, "rename", "nul", "C:\\D.EXE");
+    AppendIniEntry(empty, nullptr, "nul", "C:\\E.EXE");
+    AppendIniEntry(empty, "rename", nullptr, "C:\\E.EXE");
+    AppendIniEntry(empty, "rename", "nul", nullptr);
+    EXPECT_EQ(FormatIniText(empty), "[rename]\r\nnul=C:\\D.EXE");
+}
+
 }  // namespace

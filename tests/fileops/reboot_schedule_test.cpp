@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "base/run_end.h"
 #include "fileops/reboot_schedule.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
@@ -91,6 +95,60 @@ std::string WininitPath() {
     return std::string(dir) + "\\WININIT.INI";
 }
 
+// What a save leaves beside the file when it is cut short.
+void DeleteSwapLeftovers() {
+    DeleteFileA((WininitPath() + ".old").c_str());
+    DeleteFileA((WininitPath() + ".new").c_str());
+}
+
+// A piece of work on a thread of its own.
+class Thread {
+public:
+    explicit Thread(std::function<void()> work) : work_(std::move(work)) {
+        handle_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        EXPECT_NE(handle_, nullptr);
+    }
+    ~Thread() {
+        Ended(INFINITE);
+        CloseHandle(handle_);
+    }
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    bool Ended(DWORD milliseconds) const { return WaitForSingleObject(handle_, milliseconds) == WAIT_OBJECT_0; }
+
+private:
+    static DWORD WINAPI Run(void* self) {
+        static_cast<Thread*>(self)->work_();
+        return 0;
+    }
+    std::function<void()> work_;
+    HANDLE handle_;
+};
+
+// Holds the run lock on a thread of its own, as a save does across its
+// swap, until released.
+class RunLockHolder {
+public:
+    RunLockHolder() : holder_([this] { Hold(); }) { WaitForSingleObject(taken_, INFINITE); }
+    ~RunLockHolder() { Release(); }
+    RunLockHolder(const RunLockHolder&) = delete;
+    RunLockHolder& operator=(const RunLockHolder&) = delete;
+    void Release() { SetEvent(release_); }
+
+private:
+    void Hold() {
+        const RunLockHeld held;
+        SetEvent(taken_);
+        WaitForSingleObject(release_, INFINITE);
+    }
+    HANDLE taken_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Thread holder_;
+};
+
+// Long enough for work that does not wait to have ended.
+constexpr DWORD BlockedFor = 500;
+
 // Each case writes its own trace log and puts the probes and the machine's
 // pending operations back as they were.
 class RebootSchedule : public ::testing::Test {
@@ -100,6 +158,7 @@ protected:
         pending_ = ReadPendingRaw();
         wininit_ = ReadWholeFile(WininitPath());
         DeleteFileA(WininitPath().c_str());
+        DeleteSwapLeftovers();
     }
     void TearDown() override {
         ResetProbeAnswers();
@@ -107,6 +166,7 @@ protected:
         const std::string path = WininitPath();
         RemoveDirectoryA(path.c_str());
         DeleteFileA(path.c_str());
+        DeleteSwapLeftovers();
         if (wininit_ != "<missing>") WriteWholeFile(path, wininit_);
     }
 
@@ -279,6 +339,89 @@ TEST_F(RebootSchedule, Win9xUnwritableWininitFails) {
     EXPECT_EQ(AddFileToAutomaticRenameList(file.c_str(), nullptr), 0);
     EXPECT_EQ(TraceLines(), (Lines{SystemIsNotNt, CannotBeExecuted}));
     EXPECT_NE(GetFileAttributesA(WininitPath().c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+// A save cut between its renames left no WININIT.INI: the next schedule
+// brings the old file back and adds to it, so that the entries of other
+// programs still run at the restart.
+TEST_F(RebootSchedule, Win9xScheduleAfterASaveCutShortKeepsTheOldEntries) {
+    See9x();
+    const std::string others = "[rename]\r\nnul=C:\\OTHER\\A.EXE\r\nC:\\NEW.DLL=C:\\OLD.DLL";
+    WriteWholeFile(WininitPath() + ".old", others);
+    WriteWholeFile(WininitPath() + ".new", others + "\r\nnul=C:\\CUT.EXE");
+    const std::string file = NewFile("f.exe");
+    EXPECT_EQ(AddFileToAutomaticRenameList(file.c_str(), nullptr), 1);
+    EXPECT_EQ(ReadWholeFile(WininitPath()), others + "\r\nnul=" + ShortForm(file));
+    EXPECT_EQ(ReadWholeFile(WininitPath() + ".old"), "<missing>");
+    EXPECT_EQ(ReadWholeFile(WininitPath() + ".new"), "<missing>");
+}
+
+// Every "nul" line is a deletion some program left pending: a thousand of
+// them get one more, and none is overwritten.
+TEST_F(RebootSchedule, Win9xDeletionJoinsAThousandOthers) {
+    See9x();
+    std::string others = "[rename]";
+    for (int i = 0; i < 1001; ++i) others += "\r\nnul=C:\\OTHER\\F" + std::to_string(i) + ".EXE";
+    WriteWholeFile(WininitPath(), others);
+    const std::string file = NewFile("f.exe");
+    EXPECT_EQ(AddFileToAutomaticRenameList(file.c_str(), nullptr), 1);
+    const std::string after = ReadWholeFile(WininitPath());
+    EXPECT_TRUE(after.starts_with(others)) << "an entry of another program was changed";
+    EXPECT_EQ(after.substr(std::min(others.size(), after.size())), "\r\nnul=" + ShortForm(file));
+}
+
+// The save holds the run lock from the load to the end of its swap: while
+// another thread holds it (an end of the run at work), the save waits.
+TEST_F(RebootSchedule, Win9xSaveWaitsForTheRunLock) {
+    See9x();
+    const std::string file = NewFile("f.exe");
+    int32_t result = -1;
+    RunLockHolder holder;
+    const Thread save([&] { result = AddFileToAutomaticRenameList(file.c_str(), nullptr); });
+    EXPECT_FALSE(save.Ended(BlockedFor));
+    EXPECT_EQ(ReadWholeFile(WininitPath()), "<missing>");
+    holder.Release();
+    EXPECT_TRUE(save.Ended(INFINITE));
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(ReadWholeFile(WininitPath()), "[rename]\r\nnul=" + ShortForm(file));
+}
+
+int endActionRuns = 0;
+bool saveDone = false;
+bool saveDoneWhenTheActionRan = false;
+
+// Ending the run, as the console handler does, while a save holds the lock:
+// the end waits for the save, runs its action once, and no save starts after
+// it. Ends the process, with 0 when every check held.
+[[noreturn]] void EndTheRunDuringASave(const std::string& file) {
+    SetRunEndAction([] {
+        ++endActionRuns;
+        saveDoneWhenTheActionRan = saveDone;
+    });
+    {
+        RunLockHolder save;
+        const Thread ending([] { EndRunEarly(); });
+        EXPECT_FALSE(ending.Ended(BlockedFor));
+        EXPECT_EQ(endActionRuns, 0);
+        saveDone = true;
+        save.Release();
+        EXPECT_TRUE(ending.Ended(INFINITE));
+    }
+    EXPECT_EQ(endActionRuns, 1);
+    EXPECT_TRUE(saveDoneWhenTheActionRan);
+    EndRunEarly();
+    EXPECT_EQ(endActionRuns, 1);
+
+    EXPECT_EQ(AddFileToAutomaticRenameList(file.c_str(), nullptr), 0);
+    EXPECT_EQ(ReadWholeFile(WininitPath()), "<missing>");
+    exit(::testing::Test::HasFailure() ? 1 : 0);
+}
+
+// In a process of its own: a run once ending stays so.
+TEST_F(RebootSchedule, EndingTheRunWaitsForTheSaveAndStartsNoOther) {
+    See9x();
+    const std::string file = NewFile("f.exe");
+    EXPECT_EXIT(EndTheRunDuringASave(file), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     IniFile first;
     ParseIniText(first, std::string_view(reinterpret_cast<const char*>(data), size));
     // What the program itself does to WININIT.INI.
-    SetIniEntry(first, "rename", "nul", "C:\\WINDOWS\\SYSTEM\\WINUPD~1.EXE", 999);
+    AppendIniEntry(first, "rename", "nul", "C:\\WINDOWS\\SYSTEM\\WINUPD~1.EXE");
     IniFile second;
     ParseIniText(second, FormatIniText(first));
     // Tabs come back as spaces and a lone trailing CR as part of the text:

@@ -7,6 +7,7 @@ namespace {
 
 int answers[ProbeCount] = {-1, -1, -1};
 bool environmentRead = false;
+void (*probeHook)() = nullptr;
 
 void ReadEnvironment() {
     if (environmentRead) return;
@@ -31,7 +32,10 @@ void ResetProbeAnswers() {
     for (int& answer : answers) answer = -1;
 }
 
+void SetProbeHook(void (*hook)()) { probeHook = hook; }
+
 int ProbeSeamAnswer(ProbeId probe, int (*real)()) {
+    if (probeHook != nullptr) probeHook();
     ReadEnvironment();
     return answers[probe] >= 0 ? answers[probe] : real();
 }

@@ -13,3 +13,7 @@ void ResetProbeAnswers();
 // ("nt=0,kind=1,admin=0"), read once, so that a test build of the whole
 // program can be driven from outside.
 int ProbeSeamAnswer(ProbeId probe, int (*real)());
+
+// Called before every probe answers, when set; null for none. A test build
+// of the whole program plants a fault at a known point of a run with it.
+void SetProbeHook(void (*hook)());
