@@ -393,7 +393,7 @@ RecognisedFile Recognise(const std::string& path) {
     return file;
 }
 
-std::string Folder(UINT (*query)(LPSTR, UINT)) {
+std::string Folder(UINT(WINAPI* query)(LPSTR, UINT)) {
     char folder[MAX_PATH];
     const UINT length = query(folder, sizeof folder);
     EXPECT_GT(length, 3u);
