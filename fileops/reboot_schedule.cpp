@@ -14,6 +14,7 @@
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
 #include "fileops/replace_file.h"
+#include "fileops/restart_paths.h"
 #include "scanner/scanner_channel.h"
 #include "trace/trace.h"
 
@@ -23,8 +24,10 @@ constexpr const char* ScannerServiceName = "Norvane Portiva";
 
 // A 32-bit program on a 64-bit system sees the 32-bit system folder under the
 // native one's name, but the restart carries out a delayed move as a native
-// program would and would act on the native folder. Paths in the system
-// directory are therefore recorded under the 32-bit folder's own name.
+// program would and would act on the native folder. Files directly in the
+// system directory are therefore recorded under the 32-bit folder's own name;
+// its subfolders are not all redirected (spool, drivers\etc, catroot, ...),
+// and nothing below them is handed to the restart by name anyway.
 std::string PathForRestart(const char* path) {
     using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
     // Missing on older systems, which have no WoW64.
@@ -36,11 +39,12 @@ std::string PathForRestart(const char* path) {
     char wow64Dir[MAX_PATH];
     const UINT systemLength = GetSystemDirectoryA(systemDir, sizeof systemDir);
     const UINT wow64Length = GetSystemWow64DirectoryIfAny(wow64Dir, sizeof wow64Dir);
-    if (systemLength == 0 || systemLength >= sizeof systemDir || wow64Length == 0 || wow64Length >= sizeof wow64Dir ||
-        _strnicmp(path, systemDir, systemLength) != 0 || path[systemLength] != '\\') {
+    if (systemLength == 0 || systemLength >= sizeof systemDir || wow64Length == 0 || wow64Length >= sizeof wow64Dir) {
         return path;
     }
-    std::string native = std::string(wow64Dir, wow64Length) + (path + systemLength);
+    const size_t name = NameInFolder(path, systemDir);
+    if (name == 0) return path;
+    std::string native = std::string(wow64Dir, wow64Length) + "\\" + (path + name);
     TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Native path for the restart (%s -> %s).\n", path,
           native.c_str());
     return native;

@@ -7,7 +7,8 @@
 #include "base/outcome.h"
 #include "base/paths.h"
 #include "base/platform.h"
-#include "base/runtime_link.h"
+#include "fileops/nt_file.h"
+#include "fileops/quarantine.h"
 #include "fileops/reboot_schedule.h"
 #include "trace/trace.h"
 
@@ -57,35 +58,56 @@ int32_t DeleteOperationConfirmed(const char* source, int32_t context) {
     }
     const int error = errno;  // before tracing can change it
     TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", source);
-    if (error != EACCES) {
+    if (error == ENOENT) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: File not found or it is a directory (%s).\n", source);
         return NotFound;
+    }
+    if (error != EACCES) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted, error %d (%s).\n", error, source);
+        ReportError(3, 23, 0, 0, context);
+        return Failed;
     }
     // In use or protected: the restart may succeed where this failed.
     return ScheduleDeletion(source, context) ? DoneAtReboot : Failed;
 }
 
-int32_t DeleteOperation(const char* source, int32_t context) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", source);
-    if (!FileExist(source)) {
+// The existence test of a source, traced; Done when it exists, else the
+// result to return (a failed test reported with reportCode).
+int32_t CheckSource(const char* source, int32_t reportCode, int32_t context) {
+    switch (FileExist(source)) {
+    case FilePresent:
+        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file exists (%s).\n", source);
+        return Done;
+    case FileAbsent:
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file does not exist (%s).\n", source);
         return NotFound;
+    default:
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be checked (%s).\n", source);
+        ReportError(3, reportCode, 0, 0, context);
+        return Failed;
     }
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file exists (%s).\n", source);
-    return DeleteOperationConfirmed(source, context);
+}
+
+int32_t DeleteOperation(const char* source, int32_t context) {
+    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", source);
+    const int32_t checked = CheckSource(source, 23, context);
+    return checked == Done ? DeleteOperationConfirmed(source, context) : checked;
 }
 
 int32_t RenameOperation(const char* source, const char* destination, int32_t context) {
     TRACE(TraceDetail, "[QRTK - ReplaceFile]: Rename operation (%s -> %s).\n", source, destination);
-    if (!FileExist(source)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file does not exist (%s).\n", source);
-        return NotFound;
-    }
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file exists (%s).\n", source);
+    const int32_t checked = CheckSource(source, 22, context);
+    if (checked != Done) return checked;
 
     // rename does not replace an existing destination: remove it first.
     bool destinationRemoved = false;
-    if (FileExist(destination)) {
+    const int32_t destinationExists = FileExist(destination);
+    if (destinationExists == FileUnchecked) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file cannot be checked (%s).\n", destination);
+        ReportError(3, 20, 0, 0, context);
+        return Failed;
+    }
+    if (destinationExists == FilePresent) {
         TRACE(TraceDetail, "[QRTK - ReplaceFile]: Dest file exists (%s).\n", destination);
         if (remove(destination) == 0) {
             TRACE(TraceDetail, "[QRTK - ReplaceFile]: Dest file deleted (%s).\n", destination);
@@ -93,20 +115,26 @@ int32_t RenameOperation(const char* source, const char* destination, int32_t con
         } else {
             const int error = errno;
             TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", destination);
-            if (error != EACCES) {
-                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file is a directory (%s).\n", destination);
+            if (error == ENOENT) {
+                // Gone meanwhile: the rename can go on.
+                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file does not exist any more (%s).\n", destination);
+            } else if (error != EACCES) {
+                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file cannot be deleted, error %d (%s).\n", error,
+                      destination);
                 ReportError(3, 20, 0, 0, context);
                 return Failed;
+            } else {
+                // Both steps go to the restart, the destination's deletion first.
+                if (!ScheduleDeletion(destination, context)) return Failed;
+                if (AddFileToAutomaticRenameList(source, destination)) {
+                    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file will be deleted during reboot (%s).\n",
+                          source);
+                    return DoneAtReboot;
+                }
+                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be deleted during reboot (%s).\n", source);
+                ReportError(3, 22, 0, 0, context);
+                return FailedDestinationRemoved;
             }
-            // Both steps go to the restart, the destination's deletion first.
-            if (!ScheduleDeletion(destination, context)) return Failed;
-            if (AddFileToAutomaticRenameList(source, destination)) {
-                TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file will be deleted during reboot (%s).\n", source);
-                return DoneAtReboot;
-            }
-            TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be deleted during reboot (%s).\n", source);
-            ReportError(3, 22, 0, 0, context);
-            return FailedDestinationRemoved;
         }
     }
 
@@ -115,42 +143,28 @@ int32_t RenameOperation(const char* source, const char* destination, int32_t con
               destination);
         return Done;
     }
+    const int error = errno;
     TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to rename the source file (%s).\n", source);
-    if (AddFileToAutomaticRenameList(source, destination)) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file will be renamed during reboot(%s -> %s).\n", source,
+    if (error == EACCES) {
+        // In use or protected: the restart may succeed where this failed.
+        if (AddFileToAutomaticRenameList(source, destination)) {
+            TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file will be renamed during reboot(%s -> %s).\n", source,
+                  destination);
+            return DoneAtReboot;
+        }
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be renamed during reboot(%s -> %s).\n", source,
               destination);
-        return DoneAtReboot;
+    } else if (error == ENOENT && !destinationRemoved && FileExist(source) == FileAbsent) {
+        // Not found may also mean the destination's folder: only a source
+        // that is gone makes it nothing done.
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file does not exist (%s).\n", source);
+        return NotFound;
+    } else {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be renamed, error %d (%s -> %s).\n", error, source,
+              destination);
     }
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be renamed during reboot(%s -> %s).\n", source,
-          destination);
     ReportError(3, 22, 0, 0, context);
     return destinationRemoved ? FailedDestinationRemoved : Failed;
-}
-
-// NtSetInformationFile and its records, as NT 4.0 and later have them: the
-// one way to act on an open file by handle there (SetFileInformationByHandle
-// came with Vista). Looked up at run time; the 9x family has no NTDLL.DLL.
-struct IoStatus {
-    LONG_PTR status;
-    ULONG_PTR information;
-};
-struct FileBasicInformation {
-    LARGE_INTEGER creationTime;  // zero: unchanged
-    LARGE_INTEGER lastAccessTime;
-    LARGE_INTEGER lastWriteTime;
-    LARGE_INTEGER changeTime;
-    ULONG attributes;
-};
-struct FileDispositionInformation {
-    BOOLEAN deleteFile;
-};
-constexpr int FileBasicInformationClass = 4;
-constexpr int FileDispositionInformationClass = 13;
-using NtSetInformationFileFn = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
-
-NtSetInformationFileFn NtSetInformationFileEntry() {
-    static const auto entry = LookUp<NtSetInformationFileFn>(GetModuleHandleA("NTDLL.DLL"), "NtSetInformationFile");
-    return entry;
 }
 
 // Running programs, protected files and files others hold without delete
@@ -160,6 +174,13 @@ bool InUseStatus(LONG status) {
            status == static_cast<LONG>(0xC0000043) ||  // STATUS_SHARING_VIOLATION
            status == static_cast<LONG>(0xC0000022);    // STATUS_ACCESS_DENIED
 }
+
+bool NotFoundStatus(LONG status) {
+    return status == static_cast<LONG>(0xC0000034) ||  // STATUS_OBJECT_NAME_NOT_FOUND
+           status == static_cast<LONG>(0xC000003A);    // STATUS_OBJECT_PATH_NOT_FOUND
+}
+
+bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // Whether a folder on the way to path (below the drive root) is a reparse
 // point (a junction or a symbolic link), which could lead elsewhere by the
@@ -177,26 +198,43 @@ bool FolderIsReparsePoint(const char* path) {
     return false;
 }
 
-// The file at path again, for what the system allows: on the NT family
-// with delete access where it is shared, without following a reparse point
-// that the file itself is; read access and attribute changes at least.
-// (Attribute access is not subject to sharing.)
-UniqueFileHandle OpenAgain(const char* path, bool nt, bool* canDelete) {
-    *canDelete = false;
-    if (!nt) {
-        return UniqueFileHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr));
-    }
-    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+int32_t RefuseOtherFile(const char* path, int32_t context) {
+    TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path names another file now, not touched (%s).\n", path);
+    ReportError(3, 23, 0, 0, context);
+    return Failed;
+}
+
+// The file at path again on the NT family, never what a reparse point that
+// the file itself is leads to, with what the others who hold it allow.
+struct OpenedAgain {
+    UniqueFileHandle file;
+    // Delete access while nobody else may write to the file or delete it:
+    // the others can only read it and cannot undo its deletion.
+    bool deletable = false;
+    // Delete access shared with others: enough to move the file.
+    bool movable = false;
+    DWORD deleteError = 0;  // why there is no delete access at all
+};
+
+OpenedAgain OpenAgain(const char* path) {
+    OpenedAgain again;
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    // Attribute changes are not subject to sharing.
     const DWORD reading = FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-    UniqueFileHandle file(
-        CreateFileA(path, reading | DELETE, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (file) {
-        *canDelete = true;
-        return file;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
+    again.file.reset(CreateFileA(path, reading | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (again.file) {
+        again.deletable = again.movable = true;
+        return again;
     }
-    return UniqueFileHandle(
-        CreateFileA(path, reading, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    again.file.reset(CreateFileA(path, reading | DELETE, all, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (again.file) {
+        again.movable = true;
+        return again;
+    }
+    again.deleteError = GetLastError();
+    again.file.reset(CreateFileA(path, reading, all, nullptr, OPEN_EXISTING, flags, nullptr));
+    return again;
 }
 
 // Through the handle: read-only files refuse deletion now and at the restart.
@@ -212,88 +250,133 @@ void ClearReadOnlyByHandle(HANDLE file, const FileIdentity& found, const char* p
     }
 }
 
-}  // namespace
-
-int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                             int32_t context) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", path);
-    if (!FileExist(path)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file does not exist (%s).\n", path);
-        return NotFound;
+// A file that cannot go now goes at the restart only under a path that no
+// user can change until then: its own in a system folder, else one in a
+// folder of the program's own, where it is moved first. Nothing else is
+// handed to the restart.
+int32_t DeleteAtRestart(const char* path, const OpenedAgain& again, const FileIdentity& found, int32_t context) {
+    if (IsInSystemFolder(path)) {
+        // Scheduled while the handle still holds the confirmed file in place.
+        return ScheduleDeletion(path, context) ? DoneAtReboot : Failed;
     }
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file exists (%s).\n", path);
+    if (!again.movable) {
+        TRACE(TraceFailure,
+              "[QRTK - ReplaceFile]: File cannot be moved out of users' reach, error %ld: nothing is scheduled (%s).\n",
+              again.deleteError, path);
+    } else if (MoveOutOfReachForRestart(again.file.get(), found, path)) {
+        return DoneAtReboot;
+    }
+    ReportError(3, 23, 0, 0, context);
+    return Failed;
+}
 
-    // The 9x family has neither reparse points nor deletion by handle.
-    const bool nt = IsWindowsNT() != 0;
-    if (nt && FolderIsReparsePoint(path)) {
+int32_t DeleteRecognisedFileNt(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                               int32_t context) {
+    if (FolderIsReparsePoint(path)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: A folder of the path is a reparse point, not touched (%s).\n",
               path);
         ReportError(3, 23, 0, 0, context);
         return Failed;
     }
-    bool canDelete = false;
-    UniqueFileHandle file;
+    OpenedAgain again = OpenAgain(path);
     FileIdentity found;
-    bool same = false;
-    if (nt) {
-        file = OpenAgain(path, nt, &canDelete);
-        same = file && recognised.handle && ReadFileIdentity(file.get(), &found) &&
-               SameFile(found, recognised.identity) && stillRecognised(file.get());
-        recognised.handle.reset();
-    } else {
-        // The 9x family deletes no open file, and FAT may number a file anew
-        // once its last handle closes: the content seen through the second
-        // open is the proof there (and no other user can swap the file).
-        recognised.handle.reset();
-        file = OpenAgain(path, nt, &canDelete);
-        same = file && stillRecognised(file.get());
-    }
-    if (!same) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path names another file now, not touched (%s).\n", path);
+    const bool same = again.file && recognised.handle && ReadFileIdentity(again.file.get(), &found) &&
+                      SameFile(found, recognised.identity) && stillRecognised(again.file.get());
+    recognised.handle.reset();
+    if (!same) return RefuseOtherFile(path, context);
+
+    const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
+    if (setInformation == nullptr) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: No deletion by handle on this system, not touched (%s).\n", path);
         ReportError(3, 23, 0, 0, context);
         return Failed;
     }
-
-    const NtSetInformationFileFn setInformation = nt ? NtSetInformationFileEntry() : nullptr;
-    if (setInformation == nullptr) {
-        // No deletion by handle: by name right after the check, with the
-        // handle closed, as the 9x family deletes no open file.
-        file.reset();
-        return DeleteOperationConfirmed(path, context);
+    ClearReadOnlyByHandle(again.file.get(), found, path);
+    if (!again.deletable) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", path);
+        return DeleteAtRestart(path, again, found, context);
     }
-    ClearReadOnlyByHandle(file.get(), found, path);
-    if (canDelete) {
-        FileDispositionInformation disposition{TRUE};
-        IoStatus io{};
-        const LONG status = setInformation(file.get(), &io, &disposition, sizeof disposition,
-                                           FileDispositionInformationClass);
-        if (status >= 0) {
-            file.reset();  // the file goes with the last handle
+    FileDispositionInformation disposition{TRUE};
+    IoStatus io{};
+    const LONG status =
+        setInformation(again.file.get(), &io, &disposition, sizeof disposition, FileDispositionInformationClass);
+    if (status >= 0) {
+        // The file goes with its last handle: gone now unless a program that
+        // only reads it holds it still.
+        again.file.reset();
+        SetLastError(0xdeadbeef);
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && IsAbsence(GetLastError())) {
             TRACE(TraceDetail, "[QRTK - ReplaceFile]: File was deleted (%s).\n", path);
             return Done;
         }
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", path);
-        if (!InUseStatus(status)) {
-            TRACE(TraceFailure, "[QRTK - ReplaceFile]: File not found or it is a directory (%s).\n", path);
-            return NotFound;
-        }
-    } else {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", path);
+        TRACE(TraceDetail,
+              "[QRTK - ReplaceFile]: File will be deleted when other programs close it, at the latest at the "
+              "restart (%s).\n",
+              path);
+        return DoneAtReboot;
     }
-    // Scheduled while the handle still holds the confirmed file in place.
-    return ScheduleDeletion(path, context) ? DoneAtReboot : Failed;
+    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", path);
+    if (NotFoundStatus(status)) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File not found or it is a directory (%s).\n", path);
+        return NotFound;
+    }
+    if (!InUseStatus(status)) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted, status %08X (%s).\n",
+              static_cast<unsigned>(status), path);
+        ReportError(3, 23, 0, 0, context);
+        return Failed;
+    }
+    return DeleteAtRestart(path, again, found, context);
+}
+
+// The 9x family deletes no open file, and FAT may number a file anew once
+// its last handle closes: the content seen through the second open is the
+// proof there (and no other user can swap the file). Deleted by name right
+// after the check, with the handle closed.
+int32_t DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                               int32_t context) {
+    recognised.handle.reset();
+    UniqueFileHandle file(
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    const bool same = file && stillRecognised(file.get());
+    file.reset();
+    if (!same) return RefuseOtherFile(path, context);
+    return DeleteOperationConfirmed(path, context);
+}
+
+}  // namespace
+
+int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                             int32_t context) {
+    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", path);
+    const int32_t checked = CheckSource(path, 23, context);
+    if (checked != Done) return checked;
+    // The 9x family has neither reparse points nor deletion by handle.
+    if (!IsWindowsNT()) return DeleteRecognisedFile9x(path, recognised, stillRecognised, context);
+    return DeleteRecognisedFileNt(path, recognised, stillRecognised, context);
 }
 
 int32_t FileExist(const char* path) {
-    UniqueFile file(fopen(path, "r"));
-    const bool exists = static_cast<bool>(file);
-    file.reset();
-    if (exists) {
+    // Only a missing file or folder makes a file absent: one that others
+    // hold, however they hold it, is there. Attribute access is not subject
+    // to sharing on the NT family; the 9x family knows reading alone and
+    // refuses the delete-sharing flag.
+    const bool nt = IsWindowsNT() != 0;
+    SetLastError(0xdeadbeef);
+    const UniqueFileHandle file(CreateFileA(path, nt ? FILE_READ_ATTRIBUTES : GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | (nt ? FILE_SHARE_DELETE : 0), nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+    const DWORD error = GetLastError();
+    if (file) {
         TRACE(TraceDetail, "[QRTK - FileExist]: File %s exists.\n", path);
-        return 1;
+        return FilePresent;
     }
-    TRACE(TraceDetail, "[QRTK - FileExist]: File %s does not exist.\n", path);
-    return 0;
+    if (IsAbsence(error)) {
+        TRACE(TraceDetail, "[QRTK - FileExist]: File %s does not exist.\n", path);
+        return FileAbsent;
+    }
+    TRACE(TraceFailure, "[QRTK - FileExist]: File %s cannot be checked, error %ld.\n", path, error);
+    return FileUnchecked;
 }
 
 int32_t ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context) {

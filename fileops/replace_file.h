@@ -16,6 +16,14 @@ enum ReplaceFileResult : int32_t {
     Failed = 4,
 };
 
+// What FileExist found: only "file not found" and "path not found" make a
+// file absent; any other failure leaves the question open.
+enum FileExistence : int32_t {
+    FileAbsent = 0,
+    FilePresent = 1,
+    FileUnchecked = 2,
+};
+
 int32_t FileExist(const char* path);
 int32_t ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context);
 
@@ -28,8 +36,13 @@ using ContentCheck = int32_t (*)(HANDLE file);
 // the recognised identity, still passing the check, is deleted (through the
 // handle on the NT family) or scheduled for the restart. Any other file is
 // not touched: Failed, with a trace line. On the NT family a path with a
-// reparse point among its folders is refused the same way. The recognising
-// handle is kept open until the identities have been compared, then closed.
+// reparse point among its folders is refused the same way, and the restart
+// is given only paths that no user can change: a file directly in a system
+// folder by its name, any other moved first through the handle into a
+// folder of the program's own; a file that cannot be moved (another program
+// holds it without delete sharing) is not scheduled at all: Failed. The
+// recognising handle is kept open until the identities have been compared,
+// then closed.
 int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                              int32_t context);
 

@@ -82,21 +82,29 @@ class NtFamily(RestartCase):
 
 class RefusedTermination(RestartCase):
     def test_worm_copy_that_cannot_be_ended_is_deleted_at_restart(self):
-        # A stand-in that denies everyone the right to end it.
+        # A stand-in that denies everyone the right to end it. Users may
+        # write to the folder it runs from: it is moved out of their reach,
+        # and the restart deletes it there.
         wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), self.box.host_path(WORM_COPY))
         worm = start_in_background(self, self.box, "protected", WORM_COPY, "600000")
         res = self.box.run_program()
         self.assertIn("Infected process was found in memory\n", res.stdout)
-        self.check_scheduled_run(res, WORM_COPY)
+        self.assertEqual(res.code, 2, res.stdout)
+        self.assertTrue(after_banner(res.stdout).endswith(FOUND_AND_REMOVED + RESTART), res.stdout)
         lines = self.box.log_lines()
+        self.assertIn(f'Deleting file "{WORM_COPY}", result=2', lines)
         self.assertTrue(any(line.startswith(f"cannot open infected process {WORM_COPY}, Error=") for line in lines),
                         lines)
         self.assertTrue(worm.running())
-        self.assertIn("\\??\\" + WORM_COPY, pending_operations(self.box))
+        moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({WORM_COPY} -> ")]
+        self.assertEqual(len(moved), 1, lines)
+        moved_path = moved[0][moved[0].index(" -> ") + 4:-2]
+        self.assertEqual([name for name in pending_operations(self.box) if name][0], "\\??\\" + moved_path)
+        self.assertFalse(self.box.exists(WORM_COPY))
 
         worm.end()
         self.box.restart()
-        self.assertFalse(self.box.exists(WORM_COPY))
+        self.assertFalse(self.box.exists(moved_path))
 
 
 class Win9xFamily(RestartCase):

@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/guards.h"
 #include "base/outcome.h"
+#include "fileops/quarantine.h"
 #include "tests/app/trace_capture.h"
+#include "tests/detect/child_process.h"
 #include "tests/detect/holder_process.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
@@ -113,9 +116,13 @@ TEST_F(ReplaceFileTest, DeleteTracesEveryStepInOrder) {
          {Tag + "Delete operation ({s}).", Exist + "{s} exists.", Tag + "Src file exists ({s}).",
           Tag + "File was deleted ({s})."},
          false},
-        // What cannot be opened for reading counts as absent and is left alone.
-        {"folder.exe", Prep::Directory, NotFound, absent, true},
-        {"exclusive.exe", Prep::OpenedExclusively, NotFound, absent, true},
+        // A folder is no file to delete, and no absent one either.
+        {"folder.exe", Prep::Directory, Failed,
+         {Tag + "Delete operation ({s}).", Exist + "{s} cannot be checked, error 5.",
+          Tag + "Src file cannot be checked ({s})."},
+         true},
+        // Held however exclusively, the file is there: in use.
+        {"exclusive.exe", Prep::OpenedExclusively, Failed, refusedAtReboot, true},
         // The read-only attribute would refuse the deletion: it goes first.
         {"readonly.exe", Prep::ReadOnly, Done,
          {Tag + "Delete operation ({s}).", Exist + "{s} exists.", Tag + "Src file exists ({s}).",
@@ -136,12 +143,12 @@ TEST_F(ReplaceFileTest, DeleteTracesEveryStepInOrder) {
 }
 
 // A device opens like a file but cannot be deleted, for another reason
-// than denied access.
-TEST_F(ReplaceFileTest, DeleteFailingOtherwiseIsNotFound) {
-    EXPECT_EQ(ReplaceFile("", "NUL", nullptr, 0), NotFound);
+// than denied access (EINVAL): an error, not a file that is absent.
+TEST_F(ReplaceFileTest, DeleteFailingForAnotherReasonIsAnError) {
+    EXPECT_EQ(ReplaceFile("", "NUL", nullptr, 0), Failed);
     EXPECT_EQ(TakeLines(), Expected({Tag + "Delete operation ({s}).", Exist + "{s} exists.",
                                      Tag + "Src file exists ({s}).", Tag + "Failed to delete the file ({s}).",
-                                     Tag + "File not found or it is a directory ({s})."},
+                                     Tag + "File cannot be deleted, error 22 ({s})."},
                                     "NUL"));
 }
 
@@ -193,7 +200,8 @@ TEST_F(ReplaceFileTest, RenameTracesEveryStepInOrder) {
                renameRefused}),
          true, false, false},
         {"onto a folder", Prep::Plain, Prep::Directory, Failed,
-         with({Exist + "{d} does not exist.", renameFailed, renameRefused}), true, true, false},
+         with({Exist + "{d} cannot be checked, error 5.", Tag + "Dest file cannot be checked ({d})."}), true, true,
+         false},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -212,16 +220,63 @@ TEST_F(ReplaceFileTest, RenameTracesEveryStepInOrder) {
     }
 }
 
-TEST_F(ReplaceFileTest, RenameWhoseDestinationCannotBeDeletedOtherwise) {
+// Only denied access goes to the restart; a name that is not found, where
+// the source is still there, is the destination's folder.
+TEST_F(ReplaceFileTest, RenameErrorsOtherThanDeniedAccessAreFailures) {
     const std::string source = dir_ / "source";
-    WriteWholeFile(source, "kept");
-    EXPECT_EQ(ReplaceFile("", source.c_str(), "NUL", 0), Failed);
-    EXPECT_EQ(TakeLines(),
-              Expected({Tag + "Rename operation ({s} -> {d}).", Exist + "{s} exists.", Tag + "Src file exists ({s}).",
-                        Exist + "{d} exists.", Tag + "Dest file exists ({d}).", Tag + "Failed to delete the file ({d}).",
-                        Tag + "Dest file is a directory ({d})."},
-                       source, "NUL"));
-    EXPECT_EQ(ReadWholeFile(source), "kept");
+    const std::string head = Tag + "Rename operation ({s} -> {d}).";
+    const struct {
+        const char* what;
+        std::string destination;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"destination that cannot be deleted", "NUL",
+         {head, Exist + "{s} exists.", Tag + "Src file exists ({s}).", Exist + "{d} exists.",
+          Tag + "Dest file exists ({d}).", Tag + "Failed to delete the file ({d}).",
+          Tag + "Dest file cannot be deleted, error 22 ({d})."}},
+        {"destination in a missing folder", dir_ / "no folder\\destination",
+         {head, Exist + "{s} exists.", Tag + "Src file exists ({s}).", Exist + "{d} does not exist.",
+          Tag + "Failed to rename the source file ({s}).", Exist + "{s} exists.",
+          Tag + "Src file cannot be renamed, error 2 ({s} -> {d})."}},
+        {"destination of a bad name", dir_ / "bad|name",
+         {head, Exist + "{s} exists.", Tag + "Src file exists ({s}).", Exist + "{d} cannot be checked, error 123.",
+          Tag + "Dest file cannot be checked ({d})."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteWholeFile(source, "kept");
+        EXPECT_EQ(ReplaceFile("", source.c_str(), c.destination.c_str(), 0), Failed);
+        EXPECT_EQ(TakeLines(), Expected(c.lines, source, c.destination));
+        EXPECT_EQ(ReadWholeFile(source), "kept");
+    }
+}
+
+// Only a missing file or folder is absent: a file held however exclusively
+// is there, and a check that fails otherwise says why.
+TEST_F(ReplaceFileTest, FileExistTellsAbsentFromUnknown) {
+    const std::string file = dir_ / "file.exe";
+    WriteWholeFile(file, "here");
+    const UniqueFileHandle exclusive(CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(exclusive) << GetLastError();
+    const auto holder = Prepare(dir_ / "held.exe", Prep::HeldByOtherProgram);
+    ASSERT_TRUE(CreateDirectoryA((dir_ / "folder").c_str(), nullptr));
+    const struct {
+        std::string path;
+        int32_t result;
+        std::string line;
+    } cases[] = {
+        {file, FilePresent, "exists."},
+        {dir_ / "held.exe", FilePresent, "exists."},
+        {dir_ / "missing.exe", FileAbsent, "does not exist."},
+        {dir_ / "no folder\\missing.exe", FileAbsent, "does not exist."},
+        {dir_ / "folder", FileUnchecked, "cannot be checked, error 5."},
+        {dir_ / "bad|name.exe", FileUnchecked, "cannot be checked, error 123."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(FileExist(c.path.c_str()), c.result);
+        EXPECT_EQ(TakeLines(), std::vector<std::string>{Exist + c.path + " " + c.line});
+    }
 }
 
 TEST_F(ReplaceFileTest, PrefixIsJoinedToBothNamesWithoutSeparator) {
@@ -234,17 +289,20 @@ TEST_F(ReplaceFileTest, PrefixIsJoinedToBothNamesWithoutSeparator) {
     EXPECT_EQ(TakeLines()[0], Tag + "Rename operation (" + prefix + "fix-a -> " + prefix + "fix-b).");
 }
 
-// 263 characters fit the path buffers; one more is refused before anything
-// is looked at, with one line that names the whole path.
+// 263 characters fit the path buffers (the system's ANSI calls then refuse
+// the name as too long: it cannot be checked); one more is refused before
+// anything is looked at, with one line that names the whole path.
 TEST_F(ReplaceFileTest, PathThatDoesNotFitIsRefusedWhole) {
     const std::string prefix = dir_.path() + "\\";
     const std::string fits(263 - prefix.size(), 'f');
     const std::string over(264 - prefix.size(), 'o');
     const std::string huge(5000, 'x');
 
-    EXPECT_EQ(ReplaceFile(prefix.c_str(), fits.c_str(), nullptr, 0), NotFound);
-    EXPECT_EQ(TakeLines().front(), Tag + "Delete operation (" + prefix + fits + ").");
-    EXPECT_EQ(ReplaceFile(prefix.c_str(), fits.c_str(), fits.c_str(), 0), NotFound);
+    EXPECT_EQ(ReplaceFile(prefix.c_str(), fits.c_str(), nullptr, 0), Failed);
+    EXPECT_EQ(TakeLines(), Expected({Tag + "Delete operation ({s}).", Exist + "{s} cannot be checked, error 206.",
+                                     Tag + "Src file cannot be checked ({s})."},
+                                    prefix + fits));
+    EXPECT_EQ(ReplaceFile(prefix.c_str(), fits.c_str(), fits.c_str(), 0), Failed);
     EXPECT_EQ(TakeLines().front(), Tag + "Rename operation (" + prefix + fits + " -> " + prefix + fits + ").");
 
     WriteWholeFile(prefix + "short", "kept");
@@ -268,6 +326,238 @@ TEST_F(ReplaceFileTest, PathThatDoesNotFitIsRefusedWhole) {
     EXPECT_EQ(ReplaceFile("", huge.c_str(), nullptr, 0), Failed);
     EXPECT_EQ(ReplaceFile(huge.c_str(), huge.c_str(), huge.c_str(), 0), Failed);
     EXPECT_EQ(ReadWholeFile(prefix + "short"), "kept");
+}
+
+// The machine's list of delayed moves, put back as it was when the case ends.
+class PendingMoves {
+public:
+    PendingMoves() : saved_(Raw()) {}
+    ~PendingMoves() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, Key, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+        const UniqueRegKey owner(key);
+        if (saved_.empty()) {
+            RegDeleteValueA(key, Value);
+        } else {
+            RegSetValueExA(key, Value, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(saved_.data()),
+                           static_cast<DWORD>(saved_.size()));
+        }
+    }
+    PendingMoves(const PendingMoves&) = delete;
+    PendingMoves& operator=(const PendingMoves&) = delete;
+
+    // The names (empty targets left out) added since the case began.
+    std::vector<std::string> Added() const {
+        const std::vector<std::string> before = Names(saved_);
+        std::vector<std::string> now = Names(Raw());
+        now.erase(now.begin(), now.begin() + static_cast<std::ptrdiff_t>(std::min(before.size(), now.size())));
+        return now;
+    }
+
+private:
+    static constexpr const char* Key = "System\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr const char* Value = "PendingFileRenameOperations";
+
+    static std::string Raw() {
+        std::string data(1 << 16, '\0');
+        DWORD size = static_cast<DWORD>(data.size());
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, Key, Value, RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size) !=
+            ERROR_SUCCESS) {
+            return "";
+        }
+        data.resize(size);
+        return data;
+    }
+    static std::vector<std::string> Names(const std::string& raw) {
+        std::vector<std::string> names;
+        for (size_t at = 0, end; at < raw.size(); at = end + 1) {
+            end = raw.find('\0', at);
+            if (end == std::string::npos) end = raw.size();
+            if (end > at) names.push_back(raw.substr(at, end - at));
+        }
+        return names;
+    }
+
+    std::string saved_;
+};
+
+int32_t AnyContent(HANDLE /*file*/) { return 1; }
+
+// The file as the recognition leaves it: open for reading, sharing all.
+RecognisedFile Recognise(const std::string& path) {
+    RecognisedFile file;
+    file.handle.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file.handle) << path << ": " << GetLastError();
+    EXPECT_TRUE(ReadFileIdentity(file.handle.get(), &file.identity));
+    return file;
+}
+
+std::string Folder(UINT(WINAPI* query)(LPSTR, UINT)) {
+    char folder[MAX_PATH];
+    const UINT length = query(folder, sizeof folder);
+    EXPECT_GT(length, 3u);
+    return std::string(folder, length);
+}
+
+// Whom an access list grants what: "S-1-5-18 S-1-5-32-544" for SYSTEM and
+// Administrators with every right, "protected" when it inherits nothing.
+std::string Granted(PSECURITY_DESCRIPTOR descriptor) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ACL* acl = nullptr;
+    if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || acl == nullptr) {
+        return "no access list";
+    }
+    std::string granted;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) return "unreadable entry";
+        const PSID sid = &ace->SidStart;
+        std::string text = "S-1-5";
+        for (DWORD n = 0; n < *GetSidSubAuthorityCount(sid); ++n) text += "-" + std::to_string(*GetSidSubAuthority(sid, n));
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || ace->Mask != FILE_ALL_ACCESS) text += "(other)";
+        granted += (granted.empty() ? "" : " ") + text;
+    }
+    return granted + ((control & SE_DACL_PROTECTED) != 0 ? " protected" : "");
+}
+
+// Wine keeps no access lists on disk: what the folders are made with is
+// checked here instead of what they have.
+TEST(AdminOnlySecurity, GrantsAdministratorsAndSystemAloneAndInheritsNothing) {
+    AdminOnlySecurity security;
+    ASSERT_TRUE(MakeAdminOnlySecurity(security));
+    EXPECT_EQ(Granted(&security.descriptor), "S-1-5-18 S-1-5-32-544 protected");
+}
+
+// How a worm copy that the deletion meets is held.
+enum class Hold { None, Running, WithoutDeleteSharing, WithDeleteAccess, ReadSharingAll };
+// What the restart is handed.
+enum class Restart { Nothing, ByName, MovedOutOfReach };
+
+// An administrator's run on the NT family: the restart is really asked.
+class RestartSafety : public ReplaceFileTest {
+protected:
+    void SetUp() override {
+        SetProbeAnswer(ProbeIsNt, 1);
+        SetProbeAnswer(ProbeAdmin, 1);
+    }
+    void TearDown() override {
+        // What the case made for the restart goes with the list's entries.
+        const std::vector<std::string> added = pending_.Added();
+        for (const std::string& name : added) {
+            const std::string path = name.substr(name.rfind("\\??\\", 0) == 0 ? 4 : 0);
+            DeleteFileA(path.c_str());
+            RemoveDirectoryA(path.c_str());
+        }
+        ReplaceFileTest::TearDown();
+    }
+
+    PendingMoves pending_;
+};
+
+TEST_F(RestartSafety, OnlyPathsNoUserCanChangeAreLeftForTheRestart) {
+    const std::string system = Folder(GetSystemDirectoryA);
+    const std::string windows = Folder(GetWindowsDirectoryA);
+    const struct {
+        const char* what;
+        std::string path;
+        Hold hold;
+        int32_t result;
+        Restart restart;
+        std::vector<std::string> lines;  // after "Src file exists"
+    } cases[] = {
+        {"running program in a user's folder", dir_ / "running.exe", Hold::Running, DoneAtReboot,
+         Restart::MovedOutOfReach, {Tag + "Failed to delete the file ({s})."}},
+        {"held with delete sharing in a user's folder", dir_ / "shared.exe", Hold::WithDeleteAccess, DoneAtReboot,
+         Restart::MovedOutOfReach, {Tag + "Failed to delete the file ({s})."}},
+        {"held without delete sharing in a user's folder", dir_ / "held.exe", Hold::WithoutDeleteSharing, Failed,
+         Restart::Nothing,
+         {Tag + "Failed to delete the file ({s}).",
+          Tag + "File cannot be moved out of users' reach, error 32: nothing is scheduled ({s})."}},
+        {"held without delete sharing in the system folder", system + "\\ravlok-held.exe",
+         Hold::WithoutDeleteSharing, DoneAtReboot, Restart::ByName,
+         {Tag + "Failed to delete the file ({s}).", Tag + "File will be deleted during reboot ({s})."}},
+        // Another program that may undo a deletion: the file stays until the restart.
+        {"held with delete access in the system folder", system + "\\ravlok-shared.exe", Hold::WithDeleteAccess,
+         DoneAtReboot, Restart::ByName,
+         {Tag + "Failed to delete the file ({s}).", Tag + "File will be deleted during reboot ({s})."}},
+        {"in a user's folder, not held", dir_ / "plain.exe", Hold::None, Done, Restart::Nothing,
+         {Tag + "File was deleted ({s})."}},
+        // A reader that shares deletion keeps the file until it lets go.
+        {"read by another who shares deletion", dir_ / "read.exe", Hold::ReadSharingAll, DoneAtReboot,
+         Restart::Nothing,
+         {Tag + "File will be deleted when other programs close it, at the latest at the restart ({s})."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(CopyIdleProgram(c.path));
+        std::unique_ptr<ChildProcess> running;
+        std::unique_ptr<HolderProcess> holder;
+        UniqueFileHandle reader;
+        if (c.hold == Hold::ReadSharingAll) {
+            reader.reset(CreateFileA(c.path.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     0, nullptr));
+            ASSERT_TRUE(reader) << GetLastError();
+        } else if (c.hold == Hold::Running) {
+            running = std::make_unique<ChildProcess>(c.path);
+            ASSERT_TRUE(running->running());
+        } else if (c.hold != Hold::None) {
+            const char* how = c.hold == Hold::WithDeleteAccess ? "/delete " : "";
+            holder = std::make_unique<HolderProcess>("file_holder.exe", how + ("\"" + c.path + "\""));
+            ASSERT_TRUE(holder->holding()) << holder->output();
+        }
+        RecognisedFile recognised = Recognise(c.path);
+        const FileIdentity identity = recognised.identity;
+        TakeLines();
+        const size_t known = pending_.Added().size();
+
+        EXPECT_EQ(DeleteRecognisedFile(c.path.c_str(), recognised, AnyContent, 0), c.result);
+        std::vector<std::string> lines = TakeLines();
+        std::vector<std::string> added = pending_.Added();
+        added.erase(added.begin(), added.begin() + static_cast<std::ptrdiff_t>(std::min(known, added.size())));
+        // The program's folder and the name it chose are its own: read from the trace.
+        const std::string movedPrefix = Tag + "File moved out of users' reach (" + c.path + " -> ";
+        const auto movedLine = std::ranges::find_if(lines, [&](const std::string& l) { return l.starts_with(movedPrefix); });
+        std::string moved;
+        std::vector<std::string> expected = {Tag + "Delete operation ({s}).", Exist + "{s} exists.",
+                                             Tag + "Src file exists ({s})."};
+        expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+        if (c.restart == Restart::MovedOutOfReach && movedLine == lines.end()) {
+            ADD_FAILURE() << "not moved";
+        } else if (c.restart == Restart::MovedOutOfReach) {
+            moved = movedLine->substr(movedPrefix.size(), movedLine->size() - movedPrefix.size() - 2);
+            const std::string folder = moved.substr(0, moved.rfind('\\'));
+            // A fresh folder of unguessable name in the Windows folder (the user's
+            // folder is on its volume), holding the file alone.
+            EXPECT_EQ(folder.substr(0, windows.size() + 11), windows + "\\Ravlokfix-");
+            EXPECT_EQ(folder.size(), windows.size() + 27);
+            EXPECT_EQ(moved, folder + "\\worm.del");
+            expected.push_back(*movedLine);
+            expected.push_back(Tag + "File will be deleted during reboot (" + moved + ").");
+            EXPECT_EQ(added, (std::vector<std::string>{"\\??\\" + moved, "\\??\\" + folder}));
+            const RecognisedFile there = Recognise(moved);
+            EXPECT_TRUE(SameFile(there.identity, identity));
+        } else {
+            EXPECT_EQ(movedLine, lines.end());
+            EXPECT_EQ(added, c.restart == Restart::ByName ? std::vector<std::string>{"\\??\\" + c.path}
+                                                          : std::vector<std::string>{});
+        }
+        // The restart-time scheduler's own lines are its business.
+        std::erase_if(lines, [](const std::string& l) { return l.starts_with("[QRTK - AddFileToAutomaticRenameList]"); });
+        EXPECT_EQ(lines, Expected(expected, c.path));
+        EXPECT_EQ(Present(c.path), c.restart == Restart::ByName || c.result == Failed || reader);
+
+        running.reset();
+        holder.reset();
+        reader.reset();
+        EXPECT_EQ(Present(c.path), c.restart == Restart::ByName || c.result == Failed);
+        if (c.restart != Restart::MovedOutOfReach) DeleteFileA(c.path.c_str());
+    }
 }
 
 TEST(OutcomeValues, ResultRuleCountsRebootsAndFailures) {

@@ -1,0 +1,195 @@
+#include "fileops/quarantine.h"
+
+#include <cstring>
+
+#include "base/guards.h"
+#include "base/paths.h"
+#include "base/runtime_link.h"
+#include "fileops/nt_file.h"
+#include "fileops/reboot_schedule.h"
+#include "fileops/restart_paths.h"
+#include "trace/trace.h"
+
+namespace {
+
+// The moved file's name in the folder: no program runs it by that name.
+constexpr char MovedName[] = "worm.del";
+constexpr wchar_t MovedNameWide[] = L"worm.del";
+constexpr size_t MovedNameLength = sizeof MovedNameWide / sizeof MovedNameWide[0] - 1;
+// Fresh names tried before giving up: taken names are another's folder.
+constexpr int NameAttempts = 8;
+
+// The shared Windows folder: on a terminal server GetWindowsDirectoryA may
+// answer a user's own one. The function came with NT 4.0 Terminal Server.
+UINT WindowsFolder(char* buffer, UINT size) {
+    using Function = UINT(WINAPI*)(LPSTR, UINT);
+    const auto shared = LookUp<Function>(GetModuleHandleA("KERNEL32.DLL"), "GetSystemWindowsDirectoryA");
+    return shared != nullptr ? shared(buffer, size) : GetWindowsDirectoryA(buffer, size);
+}
+
+// A folder itself (never what a reparse point leads to), and its identity.
+UniqueFileHandle OpenFolder(const char* path, FileIdentity* identity) {
+    UniqueFileHandle folder(CreateFileA(path, FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (folder && !ReadFileIdentity(folder.get(), identity)) folder.reset();
+    return folder;
+}
+
+bool IsPlainFolder(const FileIdentity& identity) {
+    return (identity.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+           FILE_ATTRIBUTE_DIRECTORY;
+}
+
+// Where the program's folder goes, ready for a name: the Windows folder when
+// it is on the file's volume (users cannot add to it), else the root of the
+// path's drive. A rename cannot leave its volume.
+bool ParentOnVolume(const char* path, uint32_t volumeSerial, char (&parent)[MAX_PATH]) {
+    char candidates[2][MAX_PATH] = {};
+    const UINT length = WindowsFolder(candidates[0], MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || !AppendDirectorySeparator(candidates[0], MAX_PATH)) candidates[0][0] = '\0';
+    const char drive = path[0];
+    if (((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')) && path[1] == ':' && path[2] == '\\') {
+        memcpy(candidates[1], path, 3);
+    }
+    for (const char* candidate : candidates) {
+        FileIdentity identity;
+        if (candidate[0] == '\0' || !OpenFolder(candidate, &identity) || !IsPlainFolder(identity) ||
+            identity.volumeSerial != volumeSerial) {
+            continue;
+        }
+        memcpy(parent, candidate, MAX_PATH);
+        return true;
+    }
+    return false;
+}
+
+// 64 bits that no user can foretell: the system's random numbers where it
+// has them (XP and later), else this moment and this process, mixed.
+uint64_t FreshNumber(int attempt) {
+    uint64_t value = 0;
+    using Function = BOOLEAN(WINAPI*)(PVOID, ULONG);
+    const auto random = LookUp<Function>(GetModuleHandleA("ADVAPI32.DLL"), "SystemFunction036");
+    if (random != nullptr && random(&value, sizeof value)) return value;
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    value = static_cast<uint64_t>(counter.QuadPart) ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
+            GetTickCount() ^ (static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u);
+    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9u;
+    value = (value ^ (value >> 27)) * 0x94D049BB133111EBu;
+    return value ^ (value >> 31);
+}
+
+// A new folder under parent, made with the access list given, so that it is
+// the program's own from the first moment: a name that is taken (by a
+// folder, a file or a link a user made) is never used.
+bool MakeOwnFolder(const char* parent, AdminOnlySecurity& security, char (&folder)[MAX_PATH], DWORD* error) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &security.descriptor, FALSE};
+    for (int attempt = 0; attempt < NameAttempts; ++attempt) {
+        char name[] = "Ravlokfix-0000000000000000";
+        const uint64_t number = FreshNumber(attempt);
+        for (size_t digit = 0; digit < 16; ++digit) {
+            name[sizeof name - 2 - digit] = "0123456789ABCDEF"[(number >> (4 * digit)) & 0xF];
+        }
+        if (!JoinPath(folder, MAX_PATH, parent, name)) {
+            *error = ERROR_FILENAME_EXCED_RANGE;
+            return false;
+        }
+        SetLastError(0xdeadbeef);
+        if (CreateDirectoryA(folder, &attributes)) return true;
+        *error = GetLastError();
+        if (*error != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool MakeAdminOnlySecurity(AdminOnlySecurity& security) {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    auto* acl = reinterpret_cast<ACL*>(security.acl);
+    if (!AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                                  security.system.put()) ||
+        !AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                  0, 0, security.administrators.put()) ||
+        !InitializeAcl(acl, sizeof security.acl, ACL_REVISION) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, security.system.get()) ||
+        !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, security.administrators.get()) ||
+        !InitializeSecurityDescriptor(&security.descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&security.descriptor, TRUE, acl, FALSE)) {
+        return false;
+    }
+    // Windows 2000 and later would add the parent folder's inheritable
+    // entries to the list; NT 4.0 adds none to a list given at creation.
+    using Function = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL, SECURITY_DESCRIPTOR_CONTROL);
+    const auto setControl = LookUp<Function>(GetModuleHandleA("ADVAPI32.DLL"), "SetSecurityDescriptorControl");
+    return setControl == nullptr || setControl(&security.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
+bool IsInSystemFolder(const char* path) {
+    char folder[MAX_PATH];
+    UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    if (length != 0 && length < sizeof folder && NameInFolder(path, folder) != 0) return true;
+    length = GetSystemWow64DirectoryIfAny(folder, sizeof folder);
+    return length != 0 && length < sizeof folder && NameInFolder(path, folder) != 0;
+}
+
+int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const char* path) {
+    const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
+    char parent[MAX_PATH];
+    if (setInformation == nullptr || !ParentOnVolume(path, identity.volumeSerial, parent)) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: No folder of the tool's own can be made on the file's volume (%s).\n",
+              path);
+        return 0;
+    }
+    AdminOnlySecurity security;
+    if (!MakeAdminOnlySecurity(security)) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The access list of the tool's folder cannot be made, error %ld (%s).\n",
+              GetLastError(), path);
+        return 0;
+    }
+    char folder[MAX_PATH];
+    DWORD error = 0;
+    if (!MakeOwnFolder(parent, security, folder, &error)) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: No folder of the tool's own can be made in %s, error %ld (%s).\n",
+              parent, error, path);
+        return 0;
+    }
+    char moved[MAX_PATH];
+    FileIdentity own;
+    UniqueFileHandle ownFolder = OpenFolder(folder, &own);
+    if (!JoinPath(moved, sizeof moved, folder, "\\") || !JoinPath(moved, sizeof moved, moved, MovedName) || !ownFolder ||
+        !IsPlainFolder(own) || own.volumeSerial != identity.volumeSerial) {
+        ownFolder.reset();
+        RemoveDirectoryA(folder);
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The tool's folder %s cannot be used (%s).\n", folder, path);
+        return 0;
+    }
+
+    FileRenameInformation<MovedNameLength> rename{};
+    rename.replaceIfExists = FALSE;
+    rename.rootDirectory = ownFolder.get();
+    rename.fileNameLength = MovedNameLength * sizeof(WCHAR);
+    memcpy(rename.fileName, MovedNameWide, MovedNameLength * sizeof(WCHAR));
+    IoStatus io{};
+    const LONG status = setInformation(file, &io, &rename, sizeof rename, FileRenameInformationClass);
+    ownFolder.reset();
+    if (status < 0) {
+        RemoveDirectoryA(folder);
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be moved out of users' reach, status %08X (%s).\n",
+              static_cast<unsigned>(status), path);
+        return 0;
+    }
+    TRACE(TraceDetail, "[QRTK - ReplaceFile]: File moved out of users' reach (%s -> %s).\n", path, moved);
+
+    if (!AddFileToAutomaticRenameList(moved, nullptr)) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted during reboot (%s).\n", moved);
+        return 0;
+    }
+    TRACE(TraceDetail, "[QRTK - ReplaceFile]: File will be deleted during reboot (%s).\n", moved);
+    // The folder goes after the file, empty.
+    if (!AddFileToAutomaticRenameList(folder, nullptr)) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Folder cannot be removed during reboot (%s).\n", folder);
+    }
+    return 1;
+}

@@ -1,0 +1,33 @@
+// Deletion at the restart of a file that lies where users could change the
+// path before then: the file is first moved, through its open handle, into a
+// folder that only administrators and the system can change.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+
+#include "base/file_identity.h"
+#include "base/guards.h"
+
+// Whether path names a file directly in a system folder, which only
+// administrators can change: the program's system directory and, on 64-bit
+// Windows, the 32-bit system folder.
+bool IsInSystemFolder(const char* path);
+
+// A security descriptor whose access list grants everything to the system
+// and to Administrators, nothing to anyone else, and inherits nothing.
+struct AdminOnlySecurity {
+    SECURITY_DESCRIPTOR descriptor{};
+    alignas(DWORD) BYTE acl[128]{};
+    UniqueSid system;
+    UniqueSid administrators;
+};
+
+// Fills security in; false when the system refuses (the 9x family).
+bool MakeAdminOnlySecurity(AdminOnlySecurity& security);
+
+// Moves the file open as `file` (a handle with delete access; `identity` read
+// through it) into a new folder of the program's own on the same volume,
+// under a name of the program's choosing, and schedules the deletion of the
+// file and then of the folder for the restart. 1 when the file's deletion is
+// scheduled; 0, traced, when not (the file may then lie in that folder).
+int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const char* path);

@@ -1,0 +1,127 @@
+"""What the tool leaves for the restart cannot be aimed at another file by a
+user, and a worm copy that stays is not reported removed.
+
+The attack: a user runs a worm stand-in from a folder of their own and keeps
+its file open, so that it cannot go now. Once the run is over they delete the
+file and turn the folder into a link to another folder that holds a file of
+the same name. Whatever the restart deletes by the old path, it deletes
+there, with the system's rights."""
+
+import os
+import re
+
+from fault_machines import start_program
+from reboot_machines import hold_file, pending_operations, start_in_background
+from sandbox import TEST_BIN, SandboxTestCase
+
+import wormify  # noqa: E402  (found through the path that sandbox sets up)
+
+USER_FOLDER = "C:\\users\\Public\\x"
+WORM = USER_FOLDER + "\\wupd.exe"
+OTHER_FOLDER = "C:\\Important"
+PRECIOUS = b"another program's file"
+DROPPED = "C:\\windows\\system32\\winupdate.exe"
+REPLACE = "[QRTK - ReplaceFile]: "
+FOUND_IN_MEMORY = "Infected process was found in memory\n"
+FOUND_AND_REMOVED = "Infection was found and removed\n"
+FOUND_WITH_ERROR = "Infection was found.  An error occurred in the disinfection process.\n"
+RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
+           "Please restart the computer now.\n")
+MOVED = re.compile(re.escape(REPLACE + "File moved out of users' reach (") + r"(.+) -> "
+                   r"(C:\\windows\\Ravlokfix-[0-9A-F]{16})\\worm\.del\)\.")
+
+
+class RestartSafety(SandboxTestCase):
+    def plant_worm_in_user_folder(self, program=os.path.join(TEST_BIN, "idle_program.exe")):
+        os.makedirs(self.box.host_path(USER_FOLDER), exist_ok=True)
+        wormify.wormify(program, self.box.host_path(WORM))
+
+    def link_user_folder_elsewhere(self):
+        """The user's side after the run: every program ends, and the folder
+        becomes a link to another folder that holds a file of the worm
+        copy's name. The next start of the machine is its restart."""
+        self.box.stop()
+        other = self.box.write_file(OTHER_FOLDER + "\\wupd.exe", PRECIOUS)
+        mine = self.box.host_path(USER_FOLDER)
+        for name in os.listdir(mine):
+            os.remove(os.path.join(mine, name))
+        os.rmdir(mine)
+        os.symlink(os.path.dirname(other), mine)
+        return other
+
+    def assert_restart_spares(self, other, pending):
+        self.assertTrue(os.path.exists(other), "the restart deleted the other folder's file")
+        with open(other, "rb") as f:
+            self.assertEqual(f.read(), PRECIOUS)
+        self.assertEqual([name for name in pending if "\\users\\public\\" in name.lower()], [])
+
+    def test_worm_copy_held_without_delete_sharing_leaves_nothing_to_aim(self):
+        self.plant_worm_in_user_folder()
+        worm = start_program(self, self.box, WORM)
+        hold_file(self, self.box, WORM)
+        res = self.box.run_program()
+        lines = self.box.log_lines()
+        pending = pending_operations(self.box)
+        self.assertEqual(worm.wait(timeout=30), 0)
+
+        other = self.link_user_folder_elsewhere()
+        self.box.restart()
+        self.assert_restart_spares(other, pending)
+        self.assertEqual(pending, [])
+        # The copy could not go: an error, with the file and the reason.
+        self.assertEqual(res.code, 3, res.stdout)
+        self.assertTrue(res.stdout.endswith(FOUND_IN_MEMORY + FOUND_WITH_ERROR), res.stdout)
+        self.assertIn(f"{REPLACE}File cannot be moved out of users' reach, error 32: nothing is scheduled ({WORM}).",
+                      lines)
+        self.assertIn(f'Deleting file "{WORM}", result=4', lines)
+
+    def test_worm_copy_that_cannot_be_ended_is_moved_out_of_reach(self):
+        # A stand-in that denies everyone the right to end it: its program
+        # file cannot be deleted while it runs, but it can be moved.
+        self.plant_worm_in_user_folder(os.path.join(TEST_BIN, "stubborn_program.exe"))
+        worm = start_in_background(self, self.box, "protected", WORM, "600000")
+        res = self.box.run_program()
+        lines = self.box.log_lines()
+        pending = pending_operations(self.box)
+        moves = [m.groups() for m in map(MOVED.fullmatch, lines) if m]
+        self.assertEqual([source for source, _ in moves], [WORM], lines)
+        folder = moves[0][1]
+        moved = folder + "\\worm.del"
+        self.assertEqual([name for name in pending if name], ["\\??\\" + moved, "\\??\\" + folder])
+        self.assertIn(f"{REPLACE}File will be deleted during reboot ({moved}).", lines)
+        self.assertIn(f'Deleting file "{WORM}", result=2', lines)
+        self.assertEqual(res.code, 2, res.stdout)
+        self.assertTrue(res.stdout.endswith(FOUND_IN_MEMORY + FOUND_AND_REMOVED + RESTART), res.stdout)
+        self.assertTrue(worm.running())
+        self.assertFalse(self.box.exists(WORM))
+
+        other = self.link_user_folder_elsewhere()
+        self.box.restart()
+        self.assert_restart_spares(other, pending)
+        self.assertFalse(self.box.exists(moved))
+        self.assertFalse(self.box.exists(folder))
+
+    def test_dropped_file_held_with_delete_access_is_not_reported_removed(self):
+        # Another program may undo a deletion while it holds the file with
+        # delete access: the copy goes at the restart, and is reported so.
+        self.box.plant_worm(DROPPED)
+        holder = start_in_background(self, self.box, "holding", os.path.join(TEST_BIN, "file_holder.exe"),
+                                     "/delete", DROPPED)
+        res = self.box.run_program()
+        lines = self.box.log_lines()
+        self.assertEqual(res.code, 2, res.stdout)
+        self.assertTrue(res.stdout.endswith(FOUND_AND_REMOVED + RESTART), res.stdout)
+        self.assertIn(f'Deleting file "{DROPPED}", result=2', lines)
+        self.assertIn(f"{REPLACE}File will be deleted during reboot ({DROPPED}).", lines)
+        self.assertIn("\\??\\" + DROPPED, pending_operations(self.box))
+        self.assertTrue(self.box.exists(DROPPED))
+
+        holder.end()
+        self.assertTrue(self.box.exists(DROPPED))
+        self.box.restart()
+        self.assertFalse(self.box.exists(DROPPED))
+
+
+if __name__ == "__main__":
+    import unittest
+    unittest.main()

@@ -1,0 +1,41 @@
+#include "fileops/restart_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Only an entry directly in the folder: the subfolders of system32 that
+// Windows does not redirect for 32-bit programs must keep their own names.
+TEST(NameInFolder, OnlyEntriesDirectlyInTheFolder) {
+    const char* const system = "C:\\WINDOWS\\system32";
+    const struct {
+        const char* path;
+        const char* folder;
+        size_t name;
+    } cases[] = {
+        {"C:\\Windows\\System32\\winupdate.exe", system, 20},
+        {"C:\\Windows\\System32\\winupdate.exe", "C:\\Windows\\System32\\", 20},
+        {"C:\\x.exe", "C:\\", 3},
+        {"C:\\Windows\\System32\\spool\\drivers\\x.exe", system, 0},
+        {"C:\\Windows\\System32\\drivers\\etc\\hosts", system, 0},
+        {"C:\\Windows\\System32\\catroot2\\x.exe", system, 0},
+        {"C:\\Windows\\System32\\DriverStore\\x.exe", system, 0},
+        {"C:\\Windows\\System32/spool/x.exe", system, 0},
+        {"C:\\Windows\\System32\\..", system, 0},
+        {"C:\\Windows\\System32\\.", system, 0},
+        {"C:\\Windows\\System32\\", system, 0},
+        {"C:\\Windows\\System32", system, 0},
+        {"C:\\Windows\\System32x\\a.exe", system, 0},
+        {"C:\\Windows\\System3\\a.exe", system, 0},
+        {"D:\\Windows\\System32\\a.exe", system, 0},
+        {"C:\\Windows\\System32\\a.exe", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " in " + c.folder);
+        EXPECT_EQ(NameInFolder(c.path, c.folder), c.name);
+    }
+}
+
+}  // namespace
