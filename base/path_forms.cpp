@@ -94,8 +94,10 @@ Win32PathResult WriteNamespaceRest(PathWriter& writer, const wchar_t* rest, bool
 
 }  // namespace
 
-Win32PathResult ToWin32Path(const wchar_t* path, const wchar_t* windowsDirectory, wchar_t* out, size_t size) {
-    PathWriter writer(out, size);
+Win32PathResult ToWin32Path(const wchar_t* reported, const wchar_t* windowsDirectory, wchar_t* win32Path,
+                            size_t size) {
+    const wchar_t* const path = reported;
+    PathWriter writer(win32Path, size);
     if (StartsWith(path, "\\??\\")) return WriteNamespaceRest(writer, path + 4, false);
     if (StartsWith(path, "\\\\?\\")) return WriteNamespaceRest(writer, path + 4, true);
     if (StartsWith(path, "\\SystemRoot\\")) {

@@ -27,10 +27,11 @@ enum class Win32PathResult : int32_t {
 // Any other path beginning with a single backslash names an object of the
 // system that no drive letter reaches (NotAFilePath); every other path is
 // copied unchanged. The prefixes are compared without regard to case, as
-// the system compares them. out (size units with the terminator) must not
-// overlap path; it holds an empty string unless the result is Unchanged or
-// Converted.
-Win32PathResult ToWin32Path(const wchar_t* path, const wchar_t* windowsDirectory, wchar_t* out, size_t size);
+// the system compares them. win32Path (size units with the terminator) must
+// not overlap reported; it holds an empty string unless the result is
+// Unchanged or Converted.
+Win32PathResult ToWin32Path(const wchar_t* reported, const wchar_t* windowsDirectory, wchar_t* win32Path,
+                            size_t size);
 
 // Why a path was not turned into a Win32 path, for the trace; nullptr for
 // Unchanged and Converted.

@@ -76,7 +76,7 @@ size_t EncodeAnsi(uint32_t codePoint, char* bytes, size_t size, void* /*context*
 }
 
 DisplayedPath ShowPath(const wchar_t* path) {
-    DisplayedPath shown;
+    DisplayedPath shown{};
     FormatDisplayPath(path, EncodeAnsi, nullptr, shown.text, sizeof shown.text);
     return shown;
 }
