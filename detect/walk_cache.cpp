@@ -1,0 +1,86 @@
+#include "detect/walk_cache.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "base/guards.h"
+#include "base/platform.h"
+#include "base/wide_files.h"
+
+namespace {
+
+// FNV-1a over the code units: most lookups then compare one number.
+uint32_t HashPath(const wchar_t* path) {
+    uint32_t hash = 2166136261u;
+    for (; *path != L'\0'; ++path) {
+        hash ^= static_cast<uint32_t>(*path);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+uint64_t Join(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
+
+}  // namespace
+
+int32_t ReadFileStamp(HANDLE file, FileStamp* stamp) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) return 0;
+    stamp->volumeSerial = information.dwVolumeSerialNumber;
+    stamp->indexHigh = information.nFileIndexHigh;
+    stamp->indexLow = information.nFileIndexLow;
+    stamp->size = Join(information.nFileSizeHigh, information.nFileSizeLow);
+    stamp->lastWrite = Join(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime);
+    return 1;
+}
+
+bool SameStamp(const FileStamp& a, const FileStamp& b) {
+    return a.volumeSerial == b.volumeSerial && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow &&
+           a.size == b.size && a.lastWrite == b.lastWrite;
+}
+
+WalkFileCache::~WalkFileCache() {
+    for (size_t i = 0; i < count_; ++i) free(entries_[i].path);
+    free(entries_);
+}
+
+WalkFileCache::Entry* WalkFileCache::Find(const wchar_t* path, uint32_t hash) const {
+    for (size_t i = 0; i < count_; ++i) {
+        if (entries_[i].hash == hash && wcscmp(entries_[i].path, path) == 0) return &entries_[i];
+    }
+    return nullptr;
+}
+
+int32_t WalkFileCache::KnownClean(const wchar_t* path) {
+    const Entry* entry = Find(path, HashPath(path));
+    if (entry == nullptr) return 0;
+    // Whoever holds the file must not keep it from being compared; the 9x
+    // family knows neither the attributes right nor delete sharing.
+    const int isNt = IsWindowsNT();
+    const UniqueFileHandle file(WideCreateFile(path, isNt ? FILE_READ_ATTRIBUTES : 0,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | (isNt ? FILE_SHARE_DELETE : 0),
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+    FileStamp now;
+    return file && ReadFileStamp(file.get(), &now) && SameStamp(now, entry->stamp) ? 1 : 0;
+}
+
+void WalkFileCache::RememberClean(const wchar_t* path, const FileStamp& stamp) {
+    const uint32_t hash = HashPath(path);
+    if (Entry* entry = Find(path, hash)) {
+        entry->stamp = stamp;
+        return;
+    }
+    if (count_ == capacity_) {
+        const size_t larger = capacity_ == 0 ? 64 : capacity_ * 2;
+        auto* grown = static_cast<Entry*>(realloc(entries_, larger * sizeof(Entry)));
+        if (grown == nullptr) return;
+        entries_ = grown;
+        capacity_ = larger;
+    }
+    const size_t bytes = (wcslen(path) + 1) * sizeof(wchar_t);
+    auto* copy = static_cast<wchar_t*>(malloc(bytes));
+    if (copy == nullptr) return;
+    memcpy(copy, path, bytes);
+    entries_[count_++] = Entry{hash, copy, stamp};
+}
