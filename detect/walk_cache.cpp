@@ -6,6 +6,7 @@
 
 #include "base/guards.h"
 #include "base/platform.h"
+#include "base/runtime_link.h"
 #include "base/wide_files.h"
 
 namespace {
@@ -22,22 +23,68 @@ uint32_t HashPath(const wchar_t* path) {
 
 uint64_t Join(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
 
+// The file system's own answers, as NTDLL.DLL gives them on the NT family
+// (NT 3.1 on); GetFileInformationByHandle would also ask for the volume's
+// serial number, which Wine fetches from its mount manager in another
+// process on every call, at several times the cost of the whole check.
+struct IoStatus {
+    void* status;
+    ULONG_PTR information;
+};
+struct InternalInformation {  // FileInternalInformation, class 6
+    LARGE_INTEGER index;
+};
+struct BasicInformation {  // FileBasicInformation, class 4
+    LARGE_INTEGER creation;
+    LARGE_INTEGER lastAccess;
+    LARGE_INTEGER lastWrite;
+    LARGE_INTEGER change;
+    ULONG attributes;
+};
+struct StandardInformation {  // FileStandardInformation, class 5
+    LARGE_INTEGER allocation;
+    LARGE_INTEGER endOfFile;
+    ULONG links;
+    BOOLEAN deletePending;
+    BOOLEAN directory;
+};
+using NtQueryInformationFileFn = LONG(WINAPI*)(HANDLE file, IoStatus* status, void* information, ULONG length,
+                                               int informationClass);
+
+bool ReadNativeStamp(HANDLE file, FileStamp* stamp) {
+    static const auto ntQueryInformationFile =
+        LookUp<NtQueryInformationFileFn>(GetModuleHandleA("NTDLL.DLL"), "NtQueryInformationFile");
+    if (ntQueryInformationFile == nullptr) return false;
+    IoStatus status{};
+    InternalInformation internal{};
+    BasicInformation basic{};
+    StandardInformation standard{};
+    if (ntQueryInformationFile(file, &status, &internal, sizeof internal, 6) != 0 ||
+        ntQueryInformationFile(file, &status, &basic, sizeof basic, 4) != 0 ||
+        ntQueryInformationFile(file, &status, &standard, sizeof standard, 5) != 0) {
+        return false;
+    }
+    stamp->index = static_cast<uint64_t>(internal.index.QuadPart);
+    stamp->size = static_cast<uint64_t>(standard.endOfFile.QuadPart);
+    stamp->lastWrite = static_cast<uint64_t>(basic.lastWrite.QuadPart);
+    return true;
+}
+
 }  // namespace
 
 int32_t ReadFileStamp(HANDLE file, FileStamp* stamp) {
+    // The 9x family has no such NTDLL.DLL function.
+    if (IsWindowsNT() && ReadNativeStamp(file, stamp)) return 1;
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) return 0;
-    stamp->volumeSerial = information.dwVolumeSerialNumber;
-    stamp->indexHigh = information.nFileIndexHigh;
-    stamp->indexLow = information.nFileIndexLow;
+    stamp->index = Join(information.nFileIndexHigh, information.nFileIndexLow);
     stamp->size = Join(information.nFileSizeHigh, information.nFileSizeLow);
     stamp->lastWrite = Join(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime);
     return 1;
 }
 
 bool SameStamp(const FileStamp& a, const FileStamp& b) {
-    return a.volumeSerial == b.volumeSerial && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow &&
-           a.size == b.size && a.lastWrite == b.lastWrite;
+    return a.index == b.index && a.size == b.size && a.lastWrite == b.lastWrite;
 }
 
 WalkFileCache::~WalkFileCache() {

@@ -1,8 +1,9 @@
 // Program files found clean during one process walk, so that a file that
 // many processes run is read and checked once per walk, not once per
-// process. Keyed by path and confirmed by the file's stamp (volume, file
-// index, size, last write) each time: a path that names another file now,
-// or a file written since, is checked afresh.
+// process. Keyed by path and confirmed by the file's stamp (file index,
+// size, last write) each time: a path that names another file now, or a
+// file written since, is checked afresh. The volume is the one the same
+// path leads to.
 //
 // Only clean files are remembered. A worm copy needs its own recognising
 // handle for its deletion, and a file that could not be read may be
@@ -21,16 +22,14 @@
 
 // What tells a file's content has not changed since it was read.
 struct FileStamp {
-    uint32_t volumeSerial = 0;
-    uint32_t indexHigh = 0;
-    uint32_t indexLow = 0;
+    uint64_t index = 0;  // the file's number on its volume
     uint64_t size = 0;
     uint64_t lastWrite = 0;
 };
 
-// The stamp of an open file (GetFileInformationByHandle): 1 when the system
-// told it, else 0. For a file about to be checked it is read before the
-// content, so that a write in between shows as another stamp.
+// The stamp of an open file (FILE_READ_ATTRIBUTES is enough): 1 when the
+// system told it, else 0. For a file about to be checked it is read before
+// the content, so that a write in between shows as another stamp.
 int32_t ReadFileStamp(HANDLE file, FileStamp* stamp);
 
 bool SameStamp(const FileStamp& a, const FileStamp& b);
