@@ -1,12 +1,19 @@
-// Timing for the benchmark programs: the median of several runs of a step.
+// Timing for the benchmark programs: several runs of a step, told by their
+// median and spread.
 #pragma once
 #include <windows.h>
 
 #include <algorithm>
 #include <vector>
 
+struct Timing {
+    double median;
+    double lowQuartile;
+    double highQuartile;
+};
+
 template <typename Step>
-double MedianMilliseconds(int repeats, Step step) {
+Timing MeasureMilliseconds(int repeats, Step step) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     std::vector<double> times;
@@ -19,5 +26,6 @@ double MedianMilliseconds(int repeats, Step step) {
                         static_cast<double>(frequency.QuadPart));
     }
     std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    const size_t last = times.size() - 1;
+    return {times[last / 2], times[last / 4], times[last - last / 4]};
 }
