@@ -126,8 +126,8 @@ void WalkFileCache::RememberClean(const wchar_t* path, const FileStamp& stamp) {
         capacity_ = larger;
     }
     const size_t bytes = (wcslen(path) + 1) * sizeof(wchar_t);
-    auto* copy = static_cast<wchar_t*>(malloc(bytes));
-    if (copy == nullptr) return;
-    memcpy(copy, path, bytes);
-    entries_[count_++] = Entry{hash, copy, stamp};
+    UniqueMemory copy(malloc(bytes));
+    if (!copy) return;
+    memcpy(copy.get(), path, bytes);
+    entries_[count_++] = Entry{hash, static_cast<wchar_t*>(copy.release()), stamp};
 }
