@@ -1,7 +1,7 @@
 // The least a process scan can do: list the ids, open each process and ask
 // for its program's path.
 //   scan_baseline REPEATS [image]
-// prints "baseline <median ms> <processes named> <quartiles ms>": through
+// prints "baseline <median ms> <processes named> <quartiles ms> <each run's ms>": through
 // PSAPI's module name. With "image" the same through the full image name
 // with the limited query right (Vista and later), printed as "image ...".
 #include <windows.h>
@@ -38,7 +38,6 @@ int main(int argc, char** argv) {
             CloseHandle(process);
         }
     });
-    printf("%s %.3f %d %.3f %.3f\n", image ? "image" : "baseline", timing.median, named, timing.lowQuartile,
-           timing.highQuartile);
+    PrintTiming(image ? "image" : "baseline", timing, named);
     return 0;
 }

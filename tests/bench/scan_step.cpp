@@ -1,7 +1,7 @@
 // The tool's process-scan step as the disinfection sequence runs it, with
 // its trace going to a log file.
 //   scan_step REPEATS LOG [cached]
-// prints "scan <median ms> <processes examined> <quartiles ms>". With
+// prints "scan <median ms> <processes examined> <quartiles ms> <each run's ms>". With
 // "cached", each program file found clean is remembered for the rest of the
 // walk (detect/walk_cache.h) and a process whose program is known clean is
 // not read again; prints "cached ..." then.
@@ -66,7 +66,6 @@ int main(int argc, char** argv) {
         cache = &walkCache;
         TerminateInfectedProcesses(cached ? CachedRecogniseFile : CountingRecogniseFile);
     });
-    printf("%s %.3f %d %.3f %.3f\n", cached ? "cached" : "scan", timing.median, examined, timing.lowQuartile,
-           timing.highQuartile);
+    PrintTiming(cached ? "cached" : "scan", timing, examined);
     return 0;
 }
