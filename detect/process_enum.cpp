@@ -1,10 +1,13 @@
 #include "detect/process_enum.h"
 
+#include "base/path_forms.h"
 #include "base/paths.h"
 #include "base/runtime_link.h"
+#include "base/wide_files.h"
 #include "trace/trace.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -14,6 +17,8 @@ static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32) == 296);
 
 constexpr DWORD InitialIdCount = 1024;
 constexpr DWORD ModuleCount = 1024;
+// The longest path the NT family can name, with the terminator.
+constexpr DWORD PathUnits = 32768;
 
 // Loads a library from the system directory only: a bare name would also
 // find a planted copy beside the program or in the current directory.
@@ -35,7 +40,51 @@ Function LookUpTraced(HMODULE module, const char* library, const char* name) {
     return function;
 }
 
+// The directory that \SystemRoot names: the system's own Windows directory,
+// which GetWindowsDirectoryW gives only where each user has none of his own
+// (Terminal Server). Empty when it cannot be read.
+void ReadSystemRoot(wchar_t (&directory)[MAX_PATH]) {
+    using GetSystemWindowsDirectoryWFn = UINT(WINAPI*)(wchar_t* buffer, UINT size);
+    const auto getSystemWindowsDirectoryW =
+        LookUp<GetSystemWindowsDirectoryWFn>(GetModuleHandleA("KERNEL32.DLL"), "GetSystemWindowsDirectoryW");
+    const UINT length = getSystemWindowsDirectoryW != nullptr ? getSystemWindowsDirectoryW(directory, MAX_PATH)
+                                                              : GetWindowsDirectoryW(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) directory[0] = L'\0';
+}
+
+// A walk for a callback of ANSI paths: each path narrowed as the system's
+// ANSI functions narrow it.
+struct NarrowWalk {
+    ProcessCallback callback;
+    void* context;
+    uint32_t refused;
+};
+
+int32_t VisitNarrowed(const wchar_t* path, int32_t reserved, uint32_t processId, uint64_t startTime, void* context) {
+    auto* walk = static_cast<NarrowWalk*>(context);
+    char ansi[MAX_PATH];
+    if (!WideToAnsiAsSystem(path, ansi, sizeof ansi)) {
+        ++walk->refused;
+        TRACE(TraceFailure, "Process %s (PID=0x%x) is not examined: it is too long for the ANSI functions\n",
+              ShowPath(path).text, processId);
+        return 0;
+    }
+    return walk->callback(ansi, reserved, processId, startTime, walk->context);
+}
+
 }  // namespace
+
+int32_t ProcessEnumerator::Enumerate(ProcessCallback callback, void* context) {
+    NarrowWalk walk{callback, context, 0};
+    const int32_t result = Enumerate(VisitNarrowed, &walk);
+    pathsRefused += walk.refused;
+    return result;
+}
+
+void ProcessEnumerator::Refuse(const wchar_t* path, uint32_t processId, const char* reason) {
+    ++pathsRefused;
+    TRACE(TraceFailure, "Process %s (PID=0x%x) is not examined: %s\n", ShowPath(path).text, processId, reason);
+}
 
 uint64_t ProcessStartTime(HANDLE process) {
     using GetProcessTimesFn = BOOL(WINAPI*)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*);
@@ -63,8 +112,9 @@ ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() : kernel32(GetModuleHandl
     }
 }
 
-int32_t ToolhelpProcessEnumerator::Enumerate(ProcessCallback callback, void* context) {
+int32_t ToolhelpProcessEnumerator::Enumerate(WideProcessCallback callback, void* context) {
     if (!available || !createToolhelp32Snapshot || !process32First || !process32Next) return 0;
+    pathsRefused = 0;
     snapshot.reset(createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         TRACE(TraceFailure, "Cannot take a process snapshot error=%ld\n", GetLastError());
@@ -77,10 +127,18 @@ int32_t ToolhelpProcessEnumerator::Enumerate(ProcessCallback callback, void* con
         snapshot.reset();
         return 0;
     }
+    wchar_t path[MAX_PATH];
     for (; more; more = process32Next(snapshot.get(), &entry)) {
-        // A name that fills the record may come without its terminator.
+        // A name that fills the record may have lost its end: a cut path
+        // could name another file.
+        const bool whole = memchr(entry.szExeFile, '\0', sizeof entry.szExeFile) != nullptr;
         entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
-        callback(entry.szExeFile, 0, entry.th32ProcessID, 0, context);
+        if (!AnsiToWide(entry.szExeFile, path, MAX_PATH)) path[0] = L'\0';
+        if (!whole) {
+            Refuse(path, entry.th32ProcessID, Win32PathRefusal(Win32PathResult::TooLong));
+            continue;
+        }
+        callback(path, 0, entry.th32ProcessID, 0, context);
     }
     snapshot.reset();
     return 1;
@@ -95,22 +153,57 @@ PsapiProcessEnumerator::PsapiProcessEnumerator() {
         return;
     }
     enumProcesses = LookUpTraced<EnumProcessesFn>(psapi.get(), "PSAPI.DLL", "EnumProcesses");
-    getModuleFileNameExA = LookUpTraced<GetModuleFileNameExAFn>(psapi.get(), "PSAPI.DLL", "GetModuleFileNameExA");
-    getModuleBaseNameA = LookUpTraced<GetModuleBaseNameAFn>(psapi.get(), "PSAPI.DLL", "GetModuleBaseNameA");
+    getModuleFileNameExW = LookUpTraced<GetModuleFileNameExWFn>(psapi.get(), "PSAPI.DLL", "GetModuleFileNameExW");
+    getModuleBaseNameW = LookUpTraced<GetModuleBaseNameWFn>(psapi.get(), "PSAPI.DLL", "GetModuleBaseNameW");
     enumProcessModules = LookUpTraced<EnumProcessModulesFn>(psapi.get(), "PSAPI.DLL", "EnumProcessModules");
-    if (enumProcesses && getModuleFileNameExA && getModuleBaseNameA && enumProcessModules) available = 1;
+    // Vista and later only: elsewhere the module list tells the path.
+    queryFullProcessImageNameW =
+        LookUp<QueryFullProcessImageNameWFn>(GetModuleHandleA("KERNEL32.DLL"), "QueryFullProcessImageNameW");
+    if (enumProcesses && getModuleFileNameExW && getModuleBaseNameW && enumProcessModules) available = 1;
 }
 
-int32_t PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* context) {
-    if (!available || !enumProcesses || !getModuleFileNameExA || !enumProcessModules || !getModuleBaseNameA) {
+DWORD PsapiProcessEnumerator::ReadProgramPath(DWORD processId, wchar_t* path, DWORD size, uint64_t* startTime) {
+    DWORD length = 0;
+    UniqueHandle process;
+    if (queryFullProcessImageNameW != nullptr) {
+        // The limited right is all that the path and the start time need.
+        process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+        if (!process) return 0;
+        length = size;
+        if (!queryFullProcessImageNameW(process.get(), 0, path, &length)) {
+            return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? size : 0;
+        }
+    } else {
+        process.reset(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+        if (!process) return 0;
+        HMODULE modules[ModuleCount];
+        DWORD needed = 0;
+        if (!enumProcessModules(process.get(), modules, sizeof modules, &needed) || needed < sizeof(HMODULE)) {
+            return 0;
+        }
+        // The first module is the program's own.
+        length = getModuleFileNameExW(process.get(), modules[0], path, size);
+        if (length == 0) return 0;
+        // A path that fills the buffer may have lost its end.
+        if (length >= size - 1) return size;
+    }
+    *startTime = ProcessStartTime(process.get());
+    return length;
+}
+
+int32_t PsapiProcessEnumerator::Enumerate(WideProcessCallback callback, void* context) {
+    if (!available || !enumProcesses || !getModuleFileNameExW || !enumProcessModules || !getModuleBaseNameW) {
         return 0;
     }
+    pathsRefused = 0;
 
     // A full array may mean more processes than it holds: grow it until the
     // list fits, so that no process escapes on a busy machine.
     DWORD capacity = InitialIdCount;
     UniqueMemory ids(malloc(capacity * sizeof(DWORD)));
-    if (!ids) {
+    // The path as the system reports it, and as a Win32 path.
+    UniqueMemory paths(malloc(2 * PathUnits * sizeof(wchar_t)));
+    if (!ids || !paths) {
         TRACE(TraceFailure, "Cannot list the processes error=%ld\n", static_cast<long>(ERROR_NOT_ENOUGH_MEMORY));
         return 0;
     }
@@ -127,24 +220,26 @@ int32_t PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* contex
         capacity *= 2;
     }
 
-    HMODULE modules[ModuleCount];
-    char path[MAX_PATH];
+    wchar_t* const reported = static_cast<wchar_t*>(paths.get());
+    wchar_t* const win32Path = reported + PathUnits;
+    wchar_t systemRoot[MAX_PATH];
+    ReadSystemRoot(systemRoot);
     const DWORD count = used / sizeof(DWORD);
     for (DWORD i = 0; i < count; ++i) {
         const DWORD processId = static_cast<const DWORD*>(ids.get())[i];
-        UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-        if (!process) continue;
-        DWORD needed = 0;
-        if (!enumProcessModules(process.get(), modules, sizeof modules, &needed) || needed < sizeof(HMODULE)) {
+        uint64_t startTime = 0;
+        const DWORD length = ReadProgramPath(processId, reported, PathUnits, &startTime);
+        if (length == 0) continue;
+        reported[length < PathUnits ? length : PathUnits - 1] = L'\0';
+        const Win32PathResult form =
+            length < PathUnits ? ToWin32Path(reported, systemRoot, win32Path, PathUnits) : Win32PathResult::TooLong;
+        if (form != Win32PathResult::Unchanged && form != Win32PathResult::Converted) {
+            Refuse(reported, processId, Win32PathRefusal(form));
             continue;
         }
-        const DWORD length = getModuleFileNameExA(process.get(), modules[0], path, sizeof path);
-        if (length == 0) continue;
-        // A path that fills the buffer may come without its terminator.
-        path[length < sizeof path ? length : sizeof path - 1] = '\0';
-        const uint64_t startTime = ProcessStartTime(process.get());
-        process.reset();
-        callback(path, 0, processId, startTime, context);
+        // The process handle is closed by now: the callback opens the
+        // process again itself if it needs to.
+        callback(win32Path, 0, processId, startTime, context);
     }
 
     psapi.reset();
@@ -152,11 +247,28 @@ int32_t PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* contex
     return 1;
 }
 
-int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context) {
+namespace {
+
+template <typename Callback>
+int32_t Walk(int32_t isNt, Callback callback, void* context, uint32_t* pathsRefused) {
     if (isNt) {
         PsapiProcessEnumerator walker;
-        return walker.Enumerate(callback, context);
+        const int32_t result = walker.Enumerate(callback, context);
+        if (pathsRefused != nullptr) *pathsRefused = walker.PathsRefused();
+        return result;
     }
     ToolhelpProcessEnumerator walker;
-    return walker.Enumerate(callback, context);
+    const int32_t result = walker.Enumerate(callback, context);
+    if (pathsRefused != nullptr) *pathsRefused = walker.PathsRefused();
+    return result;
+}
+
+}  // namespace
+
+int32_t EnumerateProcesses(int32_t isNt, WideProcessCallback callback, void* context, uint32_t* pathsRefused) {
+    return Walk(isNt, callback, context, pathsRefused);
+}
+
+int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context, uint32_t* pathsRefused) {
+    return Walk(isNt, callback, context, pathsRefused);
 }

@@ -6,34 +6,56 @@
 
 #include "base/guards.h"
 
-// startTime: the process's creation time (FILETIME units) as the walk saw it,
-// 0 where the system does not tell it (the 9x family). With the id it names
-// the process, as an id alone can be reused once its process has ended.
+// path: the Win32 path of the process's program file in UTF-16, as the NT
+// family names files (on the 9x family the ANSI path it reports, widened).
+// startTime: the process's creation time (FILETIME units) as the walk saw
+// it, 0 where the system does not tell it (the 9x family). With the id it
+// names the process, as an id alone can be reused once its process has ended.
+using WideProcessCallback = int32_t (*)(const wchar_t* path, int32_t reserved, uint32_t processId,
+                                        uint64_t startTime, void* context);
+
+// The same walk with the path in ANSI (at most MAX_PATH bytes with the
+// terminator) as the system's ANSI functions give it: a character that the
+// code page lacks becomes a look-alike or "?".
 using ProcessCallback = int32_t (*)(const char* path, int32_t reserved, uint32_t processId, uint64_t startTime,
                                     void* context);
 
-// The creation time of an open process (PROCESS_QUERY_INFORMATION), 0 when
-// the system cannot tell it. GetProcessTimes is looked up at run time: the 9x
-// family does not implement it.
+// The creation time of an open process (PROCESS_QUERY_INFORMATION, or from
+// Vista on PROCESS_QUERY_LIMITED_INFORMATION), 0 when the system cannot
+// tell it. GetProcessTimes is looked up at run time: the 9x family does not
+// implement it.
 uint64_t ProcessStartTime(HANDLE process);
 
 class ProcessEnumerator {
 public:
     virtual ~ProcessEnumerator() = default;
-    // Visits every process once; 1 when the walk ran, 0 when it could not
-    // start (the reason is traced).
-    virtual int32_t Enumerate(ProcessCallback callback, void* context) = 0;
+    // Visits every process whose program path can be read once; 1 when the
+    // walk ran, 0 when it could not start (the reason is traced).
+    virtual int32_t Enumerate(WideProcessCallback callback, void* context) = 0;
+    // The same walk for a callback that takes ANSI paths.
+    int32_t Enumerate(ProcessCallback callback, void* context);
+    // Processes of the last walk whose program path was read but could not
+    // be handed on (not a Win32 path, or too long), each traced with its
+    // reason: their programs were not examined.
+    uint32_t PathsRefused() const { return pathsRefused; }
 
 protected:
+    // Traces why the process's path (as the system reported it) is not
+    // handed on, and counts it.
+    void Refuse(const wchar_t* path, uint32_t processId, const char* reason);
+
     int32_t available = 0;
+    uint32_t pathsRefused = 0;
 };
 
 // The toolhelp functions of KERNEL32.DLL (the 9x family), looked up at run
-// time because NT 4 lacks them.
+// time because NT 4 lacks them. The 9x family has no Unicode names: the
+// ANSI walk's paths are widened through the ANSI code page.
 class ToolhelpProcessEnumerator : public ProcessEnumerator {
 public:
     ToolhelpProcessEnumerator();
-    int32_t Enumerate(ProcessCallback callback, void* context) override;
+    using ProcessEnumerator::Enumerate;
+    int32_t Enumerate(WideProcessCallback callback, void* context) override;
 
 protected:
     using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
@@ -47,26 +69,40 @@ protected:
     ProcessWalkFn process32Next = nullptr;
 };
 
-// PSAPI.DLL (the NT family), loaded at run time from the system directory
-// only.
+// The NT family: the process list from PSAPI.DLL, loaded at run time from
+// the system directory only. Each program's path in Unicode: from
+// QueryFullProcessImageNameW with the limited query right where KERNEL32.DLL
+// has it (Vista and later: it also reaches protected processes), else from
+// GetModuleFileNameExW, whose NT path forms are turned into Win32 paths.
 class PsapiProcessEnumerator : public ProcessEnumerator {
 public:
     PsapiProcessEnumerator();
-    int32_t Enumerate(ProcessCallback callback, void* context) override;
+    using ProcessEnumerator::Enumerate;
+    int32_t Enumerate(WideProcessCallback callback, void* context) override;
 
 protected:
     using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD size, DWORD* used);
-    using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* name, DWORD size);
+    using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, wchar_t* name, DWORD size);
     using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
-    using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, char* name, DWORD size);
+    using GetModuleBaseNameWFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, wchar_t* name, DWORD size);
+    using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, wchar_t* name, DWORD* size);
+
+    // The program path of one process as the system reports it, and the
+    // process's start time: the path's length, size when it does not fit
+    // the buffer (size units), 0 when it cannot be read.
+    DWORD ReadProgramPath(DWORD processId, wchar_t* path, DWORD size, uint64_t* startTime);
 
     UniqueLibrary psapi;
     EnumProcessesFn enumProcesses = nullptr;
-    GetModuleFileNameExAFn getModuleFileNameExA = nullptr;
+    GetModuleFileNameExWFn getModuleFileNameExW = nullptr;
     EnumProcessModulesFn enumProcessModules = nullptr;
-    GetModuleBaseNameAFn getModuleBaseNameA = nullptr;
+    GetModuleBaseNameWFn getModuleBaseNameW = nullptr;
+    QueryFullProcessImageNameWFn queryFullProcessImageNameW = nullptr;  // Vista and later
 };
 
 // Runs the PSAPI walker when isNt is nonzero, else the toolhelp walker;
-// returns the walk's result.
-int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context);
+// returns the walk's result. pathsRefused, where given, receives the
+// walker's PathsRefused.
+int32_t EnumerateProcesses(int32_t isNt, WideProcessCallback callback, void* context,
+                           uint32_t* pathsRefused = nullptr);
+int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context, uint32_t* pathsRefused = nullptr);

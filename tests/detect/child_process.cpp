@@ -17,15 +17,33 @@ bool CopyIdleProgram(const std::string& path) {
     return CopyFileA((TestBinDir() + "idle_program.exe").c_str(), path.c_str(), FALSE) != 0;
 }
 
+bool CopyIdleProgram(const std::wstring& path) {
+    wchar_t source[MAX_PATH];
+    const std::string idle = TestBinDir() + "idle_program.exe";
+    return MultiByteToWideChar(CP_ACP, 0, idle.c_str(), -1, source, MAX_PATH) != 0 &&
+           CopyFileW(source, path.c_str(), FALSE) != 0;
+}
+
 ChildProcess::ChildProcess(const std::string& path) : path_(path) {
-    std::string command = "\"" + path + "\" 60000";
-    STARTUPINFOA startup{};
+    wchar_t wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) != 0) Start(wide);
+}
+
+ChildProcess::ChildProcess(const std::wstring& path) { Start(path); }
+
+void ChildProcess::Start(const std::wstring& path) {
+    std::wstring command = L"\"" + path + L"\" 60000";
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process_)) {
         process_ = {};
         return;
     }
+    WaitUntilWalkable();
+}
+
+void ChildProcess::WaitUntilWalkable() {
     startTime_ = ProcessStartTime(process_.hProcess);
     for (int i = 0; i < 200; ++i) {
         HMODULE module;

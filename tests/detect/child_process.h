@@ -11,12 +11,15 @@ std::string TestBinDir();
 
 // Copies idle_program.exe to path; true on success.
 bool CopyIdleProgram(const std::string& path);
+bool CopyIdleProgram(const std::wstring& path);
 
 class ChildProcess {
 public:
     // Starts the program at path (it idles for a minute) and waits until its
     // module list can be read, as a process walk will read it.
     explicit ChildProcess(const std::string& path);
+    // The same for a path outside the ANSI code page (path() is then empty).
+    explicit ChildProcess(const std::wstring& path);
     // Ends the child if it still runs.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -35,6 +38,9 @@ public:
     void EndAndForget();
 
 private:
+    void Start(const std::wstring& path);
+    void WaitUntilWalkable();
+
     std::string path_;
     PROCESS_INFORMATION process_{};
     uint64_t startTime_ = 0;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cwchar>
 #include <cstring>
 #include <map>
 #include <string>
@@ -45,7 +47,46 @@ int32_t Record(const char* path, int32_t reserved, uint32_t processId, uint64_t 
     return static_cast<int32_t>(recorder->visits.size() % 3) - 1;
 }
 
+struct WideVisit {
+    std::wstring path;
+    uint32_t processId;
+    uint64_t startTime;
+};
+
+struct WideRecorder {
+    std::vector<WideVisit> visits;
+
+    const WideVisit* Find(uint32_t processId) const {
+        for (const WideVisit& v : visits) {
+            if (v.processId == processId) return &v;
+        }
+        return nullptr;
+    }
+};
+
+int32_t RecordWide(const wchar_t* path, int32_t reserved, uint32_t processId, uint64_t startTime, void* context) {
+    EXPECT_EQ(reserved, 0);
+    static_cast<WideRecorder*>(context)->visits.push_back({path, processId, startTime});
+    return 0;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    std::string text(4 * wide.size() + 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text.data(), static_cast<int>(text.size()), nullptr, nullptr);
+    return text.c_str();
+}
+
 std::string BaseName(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
+
+// An idle program started under a name of the test's choosing, in a folder
+// of its own.
+struct StartedChild {
+    explicit StartedChild(const std::string& name) : path(dir / name), copied(CopyIdleProgram(path)), child(path) {}
+    TempDir dir;
+    std::string path;
+    bool copied;
+    ChildProcess child;
+};
 
 std::string OwnPath() {
     char self[MAX_PATH];
@@ -54,11 +95,10 @@ std::string OwnPath() {
 }
 
 TEST(EnumerateProcesses, EachFamilyVisitsEveryProcessOnce) {
-    TempDir dir;
-    const std::string childPath = dir / "walk-child.exe";
-    ASSERT_TRUE(CopyIdleProgram(childPath));
-    ChildProcess child(childPath);
-    ASSERT_TRUE(child.running());
+    StartedChild program("walk-child.exe");
+    ASSERT_TRUE(program.child.running());
+    const std::string& childPath = program.path;
+    const ChildProcess& child = program.child;
 
     for (int32_t isNt : {1, 0}) {
         SCOPED_TRACE(isNt ? "PSAPI walk" : "toolhelp walk");
@@ -81,6 +121,36 @@ TEST(EnumerateProcesses, EachFamilyVisitsEveryProcessOnce) {
             }
         }
     }
+}
+
+// A program in a Cyrillic folder under a Japanese name: the NT family's walk
+// hands on its Unicode path, and a walk for ANSI paths the path as the ANSI
+// functions give it.
+TEST(EnumerateProcesses, NtFamilyReadsPathsOutsideTheCodePage) {
+    TempDir dir;
+    const std::wstring folder = dir / std::wstring(L"\x0414\x043E\x043C");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring childPath = folder + L"\\\x30D5\x30A1\x30A4\x30EB.exe";
+    ASSERT_TRUE(CopyIdleProgram(childPath));
+    ChildProcess child(childPath);
+    ASSERT_TRUE(child.running());
+
+    WideRecorder wide;
+    uint32_t refused = 1;
+    EXPECT_EQ(EnumerateProcesses(1, RecordWide, &wide, &refused), 1);
+    EXPECT_EQ(refused, 0u);
+    const WideVisit* started = wide.Find(child.id());
+    ASSERT_NE(started, nullptr);
+    EXPECT_EQ(Utf8(started->path), Utf8(childPath));
+    EXPECT_EQ(started->startTime, child.StartTime());
+
+    char asSystem[MAX_PATH];
+    ASSERT_NE(WideCharToMultiByte(CP_ACP, 0, childPath.c_str(), -1, asSystem, sizeof asSystem, nullptr, nullptr), 0);
+    Recorder narrow;
+    EXPECT_EQ(EnumerateProcesses(1, Record, &narrow), 1);
+    ASSERT_NE(narrow.Find(child.id()), nullptr);
+    EXPECT_EQ(narrow.Find(child.id())->path, asSystem);
+    EXPECT_NE(narrow.Find(child.id())->path.find('?'), std::string::npos);
 }
 
 // Entry points of a walk replaced by the stand-ins below; each stand-in
@@ -118,11 +188,9 @@ public:
 };
 
 TEST(PsapiProcessEnumerator, VisitsProcessesBeyondTheFirstThousand) {
-    TempDir dir;
-    const std::string childPath = dir / "crowd-child.exe";
-    ASSERT_TRUE(CopyIdleProgram(childPath));
-    ChildProcess child(childPath);
-    ASSERT_TRUE(child.running());
+    StartedChild program("crowd-child.exe");
+    ASSERT_TRUE(program.child.running());
+    const ChildProcess& child = program.child;
     listedLast = {GetCurrentProcessId(), child.id()};
 
     // The first array filled exactly, one id beyond it, and enough ids to
@@ -139,16 +207,27 @@ TEST(PsapiProcessEnumerator, VisitsProcessesBeyondTheFirstThousand) {
     }
 }
 
-// Program paths that fill the whole buffer, with no terminator in it.
-DWORD WINAPI FullGetModuleFileNameExA(HANDLE, HMODULE, char* name, DWORD size) {
-    memset(name, 'x', size);
+// Program paths that fill the whole buffer, with no terminator in it: what
+// is left of them could name another file.
+DWORD WINAPI FullGetModuleFileNameExW(HANDLE, HMODULE, wchar_t* name, DWORD size) {
+    wmemset(name, L'x', size);
     return size;
+}
+BOOL WINAPI TooLongQueryFullProcessImageNameW(HANDLE, DWORD, wchar_t* name, DWORD* size) {
+    wmemset(name, L'x', *size);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
 }
 
 class FullPathPsapiWalker : public PsapiProcessEnumerator {
 public:
-    FullPathPsapiWalker() {
-        if (getModuleFileNameExA) getModuleFileNameExA = FullGetModuleFileNameExA;
+    explicit FullPathPsapiWalker(bool modernSystem) {
+        if (modernSystem && queryFullProcessImageNameW) {
+            queryFullProcessImageNameW = TooLongQueryFullProcessImageNameW;
+        } else {
+            queryFullProcessImageNameW = nullptr;
+            if (getModuleFileNameExW) getModuleFileNameExW = FullGetModuleFileNameExW;
+        }
     }
 };
 
@@ -178,17 +257,160 @@ public:
     }
 };
 
-TEST(ProcessWalkers, PathThatFillsTheBufferIsTerminated) {
-    const std::string cut(MAX_PATH - 1, 'x');
-    FullPathPsapiWalker psapiWalker;
+TEST(ProcessWalkers, PathThatFillsTheBufferIsRefusedWithItsReason) {
+    TempDir dir;
+    TraceCapture trace(dir / "trace.log");
+    FullPathPsapiWalker modernWalker(true);
+    FullPathPsapiWalker olderWalker(false);
     FullPathToolhelpWalker toolhelpWalker;
-    for (ProcessEnumerator* walker : {static_cast<ProcessEnumerator*>(&psapiWalker),
+    for (ProcessEnumerator* walker : {static_cast<ProcessEnumerator*>(&modernWalker),
+                                      static_cast<ProcessEnumerator*>(&olderWalker),
                                       static_cast<ProcessEnumerator*>(&toolhelpWalker)}) {
         Recorder recorder;
         EXPECT_EQ(walker->Enumerate(Record, &recorder), 1);
-        ASSERT_NE(recorder.Find(GetCurrentProcessId()), nullptr);
-        for (const Visit& v : recorder.visits) EXPECT_EQ(v.path, cut);
+        EXPECT_TRUE(recorder.visits.empty());
+        EXPECT_GT(walker->PathsRefused(), 0u);
     }
+    // The toolhelp walk's names are short enough to show whole.
+    const std::string own = "(PID=0x" + [] {
+        char id[16];
+        snprintf(id, sizeof id, "%lx", GetCurrentProcessId());
+        return std::string(id);
+    }() + ") is not examined: it is too long";
+    const std::string text = trace.Text();
+    EXPECT_NE(text.find("Process " + std::string(MAX_PATH - 1, 'x') + " " + own + "\r\n"), std::string::npos);
+}
+
+// The path forms of NT 4.0, 2000 and XP, as GetModuleFileNameExW gives them
+// there for the system's own processes: this program is made to look like
+// one of them.
+const wchar_t* reportedPath = nullptr;
+DWORD(WINAPI* realGetModuleFileNameExW)(HANDLE, HMODULE, wchar_t*, DWORD) = nullptr;
+
+DWORD WINAPI NtFormGetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name, DWORD size) {
+    if (GetProcessId(process) != GetCurrentProcessId()) return realGetModuleFileNameExW(process, module, name, size);
+    const size_t length = wcslen(reportedPath);
+    if (length >= size) return 0;
+    wcscpy(name, reportedPath);
+    return static_cast<DWORD>(length);
+}
+
+class OlderSystemWalker : public PsapiProcessEnumerator {
+public:
+    OlderSystemWalker() {
+        queryFullProcessImageNameW = nullptr;
+        realGetModuleFileNameExW = getModuleFileNameExW;
+        if (getModuleFileNameExW) getModuleFileNameExW = NtFormGetModuleFileNameExW;
+    }
+};
+
+TEST(PsapiProcessEnumerator, NtPathFormsAreTurnedIntoWin32Paths) {
+    wchar_t windows[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::wstring windowsDirectory = windows;
+    const struct {
+        const wchar_t* reported;
+        std::wstring win32;
+    } cases[] = {
+        {L"\\SystemRoot\\System32\\smss.exe", windowsDirectory + L"\\System32\\smss.exe"},
+        {L"\\??\\C:\\WINDOWS\\system32\\csrss.exe", L"C:\\WINDOWS\\system32\\csrss.exe"},
+        {L"\\??\\C:\\WINNT\\system32\\winlogon.exe", L"C:\\WINNT\\system32\\winlogon.exe"},
+        {L"\\\\?\\C:\\Program Files\\Tool\\tool.exe", L"C:\\Program Files\\Tool\\tool.exe"},
+        {L"\\??\\UNC\\server\\share\\w.exe", L"\\\\server\\share\\w.exe"},
+        {L"C:\\WINDOWS\\explorer.exe", L"C:\\WINDOWS\\explorer.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(c.reported));
+        reportedPath = c.reported;
+        OlderSystemWalker walker;
+        WideRecorder recorder;
+        EXPECT_EQ(walker.Enumerate(RecordWide, &recorder), 1);
+        EXPECT_EQ(walker.PathsRefused(), 0u);
+        const WideVisit* own = recorder.Find(GetCurrentProcessId());
+        ASSERT_NE(own, nullptr);
+        EXPECT_EQ(Utf8(own->path), Utf8(c.win32));
+    }
+}
+
+TEST(PsapiProcessEnumerator, PathOfNoDriveIsTracedNotSkippedSilently) {
+    TempDir dir;
+    TraceCapture trace(dir / "trace.log");
+    reportedPath = L"\\Device\\HarddiskVolume1\\WINDOWS\\\x0414.exe";
+    OlderSystemWalker walker;
+    Recorder recorder;
+    EXPECT_EQ(walker.Enumerate(Record, &recorder), 1);
+    EXPECT_EQ(recorder.Find(GetCurrentProcessId()), nullptr);
+    EXPECT_FALSE(recorder.visits.empty());
+    EXPECT_EQ(walker.PathsRefused(), 1u);
+    char line[256];
+    snprintf(line, sizeof line,
+             "Process \\Device\\HarddiskVolume1\\WINDOWS\\<U+0414>.exe (PID=0x%lx) is not examined: it names an "
+             "object of the system, not a file on a drive or a share",
+             GetCurrentProcessId());
+    EXPECT_EQ(trace.Lines(), std::vector<std::string>{line});
+}
+
+// Where the system has QueryFullProcessImageNameW, the walk asks it, with
+// no more than the limited query right, and never reads module lists.
+int fullNameCalls = 0;
+int moduleNameCalls = 0;
+BOOL(WINAPI* realQueryFullProcessImageNameW)(HANDLE, DWORD, wchar_t*, DWORD*) = nullptr;
+
+ACCESS_MASK GrantedAccess(HANDLE handle) {
+    struct BasicInformation {
+        ULONG attributes;
+        ACCESS_MASK grantedAccess;
+        ULONG rest[20];
+    } information{};
+    using NtQueryObjectFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    const auto ntQueryObject = reinterpret_cast<NtQueryObjectFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    ULONG length = 0;
+    if (ntQueryObject == nullptr || ntQueryObject(handle, 0, &information, sizeof information, &length) != 0) {
+        return 0;
+    }
+    return information.grantedAccess;
+}
+
+BOOL WINAPI CountedQueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* name, DWORD* size) {
+    ++fullNameCalls;
+    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(GrantedAccess(process), static_cast<ACCESS_MASK>(PROCESS_QUERY_LIMITED_INFORMATION));
+    return realQueryFullProcessImageNameW(process, flags, name, size);
+}
+DWORD WINAPI CountedGetModuleFileNameExW(HANDLE, HMODULE, wchar_t*, DWORD) {
+    ++moduleNameCalls;
+    return 0;
+}
+
+class CountingWalker : public PsapiProcessEnumerator {
+public:
+    CountingWalker() {
+        realQueryFullProcessImageNameW = queryFullProcessImageNameW;
+        if (queryFullProcessImageNameW) queryFullProcessImageNameW = CountedQueryFullProcessImageNameW;
+        getModuleFileNameExW = CountedGetModuleFileNameExW;
+    }
+    bool HasFullName() const { return realQueryFullProcessImageNameW != nullptr; }
+};
+
+TEST(PsapiProcessEnumerator, AsksForTheFullImageNameWithTheLimitedRight) {
+    StartedChild program("limited-child.exe");
+    ASSERT_TRUE(program.child.running());
+    const std::string& childPath = program.path;
+    const ChildProcess& child = program.child;
+
+    CountingWalker walker;
+    if (!walker.HasFullName()) GTEST_SKIP() << "this system lacks QueryFullProcessImageNameW";
+    WideRecorder recorder;
+    EXPECT_EQ(walker.Enumerate(RecordWide, &recorder), 1);
+    EXPECT_EQ(moduleNameCalls, 0);
+    EXPECT_GE(fullNameCalls, static_cast<int>(recorder.visits.size()));
+    const WideVisit* started = recorder.Find(child.id());
+    ASSERT_NE(started, nullptr);
+    EXPECT_EQ(Utf8(started->path), childPath);
+    // GetProcessTimes answers through the limited right too.
+    EXPECT_EQ(started->startTime, child.StartTime());
+    EXPECT_NE(started->startTime, 0u);
 }
 
 // Walks that cannot start: each failing entry point fails with its own error.

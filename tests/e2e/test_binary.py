@@ -88,8 +88,9 @@ class ProgramImage(unittest.TestCase):
                          "Process32NextW", "Module32First", "Module32Next", "Thread32First", "Thread32Next",
                          "Heap32ListFirst", "Heap32ListNext", "Heap32First", "Heap32Next",
                          "Toolhelp32ReadProcessMemory", "EnumProcesses", "EnumProcessModules",
-                         "GetModuleFileNameExA", "GetModuleBaseNameA", "VDMEnumTaskWOWEx", "IsWow64Process",
-                         "GetSystemWow64DirectoryA", "GetProcessTimes",
+                         "GetModuleFileNameExA", "GetModuleBaseNameA", "GetModuleFileNameExW",
+                         "GetModuleBaseNameW", "QueryFullProcessImageNameW", "GetSystemWindowsDirectoryW",
+                         "VDMEnumTaskWOWEx", "IsWow64Process", "GetSystemWow64DirectoryA", "GetProcessTimes",
                          "NtSetInformationFile", "SetFileInformationByHandle", "GetFileInformationByHandleEx"}
         for dll, names in imports.items():
             for name in names:

@@ -14,6 +14,9 @@ public:
     const std::string& path() const { return path_; }
     // path() + "\\" + name
     std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+    // The same in UTF-16, for names outside the ANSI code page.
+    std::wstring wide() const;
+    std::wstring operator/(const std::wstring& name) const { return wide() + L"\\" + name; }
 
 private:
     std::string path_;

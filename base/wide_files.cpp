@@ -1,0 +1,138 @@
+#include "base/wide_files.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cwchar>
+
+#include "base/guards.h"
+#include "base/path_forms.h"
+#include "base/platform.h"
+
+namespace {
+
+int ClampToInt(size_t size) { return size > INT_MAX ? INT_MAX : static_cast<int>(size); }
+
+// A path for the 9x family's A functions: its ANSI bytes, or false with the
+// reason as the last error.
+bool PathToAnsi(const wchar_t* path, char (&ansi)[MAX_PATH]) {
+    if (WideToAnsi(path, ansi, sizeof ansi)) return true;
+    SetLastError(GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME);
+    return false;
+}
+
+}  // namespace
+
+int32_t AnsiToWide(const char* text, wchar_t* wide, size_t size) {
+    return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, ClampToInt(size)) != 0 ? 1 : 0;
+}
+
+int32_t WideToAnsi(const wchar_t* wide, char* text, size_t size) {
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, ClampToInt(size), nullptr, nullptr) == 0) return 0;
+    // A character that the code page lacks comes out as "?" or a look-alike,
+    // which reads back as another character.
+    const size_t length = wcslen(wide) + 1;
+    UniqueMemory back(malloc(length * sizeof(wchar_t)));
+    if (!back) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    auto* backText = static_cast<wchar_t*>(back.get());
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, backText, ClampToInt(length)) == 0 ||
+        wcscmp(backText, wide) != 0) {
+        if (size > 0) text[0] = '\0';
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    return 1;
+}
+
+int32_t WideToAnsiAsSystem(const wchar_t* wide, char* text, size_t size) {
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, text, ClampToInt(size), nullptr, nullptr) != 0 ? 1 : 0;
+}
+
+size_t EncodeAnsi(uint32_t codePoint, char* bytes, size_t size, void* /*context*/) {
+    if (size == 0) return 0;
+    // Every ANSI code page holds ASCII as itself: no call for most paths.
+    if (codePoint < 0x80) {
+        bytes[0] = static_cast<char>(codePoint);
+        return 1;
+    }
+    if (codePoint > 0x10FFFF) return 0;
+    wchar_t units[2];
+    int count = 1;
+    if (codePoint >= 0x10000) {
+        units[0] = static_cast<wchar_t>(0xD800 + ((codePoint - 0x10000) >> 10));
+        units[1] = static_cast<wchar_t>(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+        count = 2;
+    } else {
+        units[0] = static_cast<wchar_t>(codePoint);
+    }
+    const int written = WideCharToMultiByte(CP_ACP, 0, units, count, bytes, ClampToInt(size), nullptr, nullptr);
+    if (written <= 0) return 0;
+    wchar_t back[4];
+    const int read = MultiByteToWideChar(CP_ACP, 0, bytes, written, back, 4);
+    if (read != count || back[0] != units[0] || (count == 2 && back[1] != units[1])) return 0;
+    return static_cast<size_t>(written);
+}
+
+DisplayedPath ShowPath(const wchar_t* path) {
+    DisplayedPath shown{};
+    FormatDisplayPath(path, EncodeAnsi, nullptr, shown.text, sizeof shown.text);
+    return shown;
+}
+
+HANDLE WideCreateFile(const wchar_t* path, DWORD access, DWORD sharing, SECURITY_ATTRIBUTES* security,
+                      DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+    if (IsWindowsNT()) return CreateFileW(path, access, sharing, security, disposition, flagsAndAttributes, templateFile);
+    char ansi[MAX_PATH];
+    if (!PathToAnsi(path, ansi)) return INVALID_HANDLE_VALUE;
+    return CreateFileA(ansi, access, sharing, security, disposition, flagsAndAttributes, templateFile);
+}
+
+DWORD WideGetFileAttributes(const wchar_t* path) {
+    if (IsWindowsNT()) return GetFileAttributesW(path);
+    char ansi[MAX_PATH];
+    if (!PathToAnsi(path, ansi)) return INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesA(ansi);
+}
+
+BOOL WideSetFileAttributes(const wchar_t* path, DWORD attributes) {
+    if (IsWindowsNT()) return SetFileAttributesW(path, attributes);
+    char ansi[MAX_PATH];
+    if (!PathToAnsi(path, ansi)) return FALSE;
+    return SetFileAttributesA(ansi, attributes);
+}
+
+BOOL WideDeleteFile(const wchar_t* path) {
+    if (IsWindowsNT()) return DeleteFileW(path);
+    char ansi[MAX_PATH];
+    if (!PathToAnsi(path, ansi)) return FALSE;
+    return DeleteFileA(ansi);
+}
+
+BOOL WideMoveFileEx(const wchar_t* existingPath, const wchar_t* newPath, DWORD flags) {
+    if (IsWindowsNT()) return MoveFileExW(existingPath, newPath, flags);
+    char existing[MAX_PATH];
+    char renamed[MAX_PATH];
+    if (!PathToAnsi(existingPath, existing) || (newPath != nullptr && !PathToAnsi(newPath, renamed))) return FALSE;
+    return MoveFileExA(existing, newPath != nullptr ? renamed : nullptr, flags);
+}
+
+DWORD WideGetShortPathName(const wchar_t* path, wchar_t* shortPath, DWORD size) {
+    if (IsWindowsNT()) return GetShortPathNameW(path, shortPath, size);
+    char ansi[MAX_PATH];
+    char shortAnsi[MAX_PATH];
+    if (!PathToAnsi(path, ansi)) return 0;
+    const DWORD length = GetShortPathNameA(ansi, shortAnsi, sizeof shortAnsi);
+    if (length == 0) return 0;
+    if (length >= sizeof shortAnsi) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    // The size in characters with the terminator.
+    const int needed = MultiByteToWideChar(CP_ACP, 0, shortAnsi, -1, nullptr, 0);
+    if (needed <= 0) return 0;
+    if (size < static_cast<DWORD>(needed)) return static_cast<DWORD>(needed);
+    if (MultiByteToWideChar(CP_ACP, 0, shortAnsi, -1, shortPath, ClampToInt(size)) == 0) return 0;
+    return static_cast<DWORD>(needed - 1);
+}
