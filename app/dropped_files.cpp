@@ -16,10 +16,10 @@ void RemoveDroppedFile(const DroppedFilePlace& place, void* /*context*/) {
         AddUnchecked();
         return;
     }
-    RecognitionResult recognition = RecogniseFile(place.path);
+    RecognitionResult recognition = RecogniseFile(place.widePath);
     if (recognition.verdict == Recognition::Unreadable) {
         // It may well be the worm: the run says that it could not check everything.
-        TraceUnreadable(place.path, recognition);
+        TraceUnreadable(place.widePath, recognition);
         AddUnchecked();
         return;
     }

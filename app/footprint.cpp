@@ -5,6 +5,7 @@
 #include "base/guards.h"
 #include "base/paths.h"
 #include "base/runtime_link.h"
+#include "base/wide_files.h"
 
 const DroppedFile DroppedFileTable[] = {
     {SystemDirectory, "winupdate.exe"},
@@ -39,7 +40,7 @@ uint32_t ReadyFolder(char* folder, size_t size, UINT length, DWORD lastError) {
 void VisitRowsIn(const char* folder, uint32_t folderError, bool withPathAsIs, DroppedFileVisit visit,
                  void* context) {
     for (const DroppedFile* row = DroppedFileTable; row->name != nullptr; ++row) {
-        DroppedFilePlace place{row->name, "", ERROR_SUCCESS};
+        DroppedFilePlace place{row->name, "", L"", ERROR_SUCCESS};
         if (row->locationKind == PathAsIs) {
             if (!withPathAsIs) continue;
             if (!JoinPath(place.path, sizeof place.path, "", row->name)) place.error = ERROR_FILENAME_EXCED_RANGE;
@@ -51,6 +52,10 @@ void VisitRowsIn(const char* folder, uint32_t folderError, bool withPathAsIs, Dr
             }
         } else {
             continue;
+        }
+        if (place.error == ERROR_SUCCESS && !AnsiToWide(place.path, place.widePath, 264)) {
+            place.error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+            place.path[0] = '\0';
         }
         visit(place, context);
     }

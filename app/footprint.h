@@ -21,6 +21,7 @@ extern const DroppedFile DroppedFileTable[];
 struct DroppedFilePlace {
     const char* name;
     char path[264];
+    wchar_t widePath[264];  // the same path, for the calls that take UTF-16
     uint32_t error;  // nonzero: the folder is unknown or the path does not fit, and path is empty
 };
 

@@ -8,6 +8,7 @@
 
 #include "app/footprint.h"
 #include "base/platform.h"
+#include "base/wide_files.h"
 #include "detect/process_enum.h"
 #include "detect/signature.h"
 #include "detect/terminate.h"
@@ -45,10 +46,12 @@ void Incomplete(ReportTally* tally, const char* format, ...) {  // NOLINT(cert-d
     TRACE(TraceFailure, REPORT_TAG "%s\n", line);
 }
 
-int32_t ReportProcess(const char* path, int32_t /*reserved*/, uint32_t processId, uint64_t /*startTime*/,
+int32_t ReportProcess(const wchar_t* widePath, int32_t /*reserved*/, uint32_t processId, uint64_t /*startTime*/,
                       void* context) {
     auto* tally = static_cast<ReportTally*>(context);
-    const RecognitionResult recognition = RecogniseFile(path);
+    const RecognitionResult recognition = RecogniseFile(widePath);
+    const DisplayedPath shown = ShowPath(widePath);
+    const char* path = shown.text;
     if (recognition.verdict == Recognition::Worm) {
         ++tally->findings;
         Tell("worm process running: %s (PID=0x%x), left running", path, processId);
@@ -85,7 +88,7 @@ void ReportDroppedFile(const DroppedFilePlace& place, void* context) {
                    static_cast<long>(place.error));
         return;
     }
-    const RecognitionResult recognition = RecogniseFile(place.path);
+    const RecognitionResult recognition = RecogniseFile(place.widePath);
     switch (recognition.verdict) {
     case Recognition::Worm:
         ++tally->findings;

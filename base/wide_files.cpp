@@ -75,8 +75,20 @@ size_t EncodeAnsi(uint32_t codePoint, char* bytes, size_t size, void* /*context*
     return static_cast<size_t>(written);
 }
 
+int32_t PathForAnsiCalls(const wchar_t* path, char* ansi, size_t size) {
+    if (WideToAnsi(path, ansi, size)) return 1;
+    wchar_t shortPath[MAX_PATH];
+    const DWORD length = WideGetShortPathName(path, shortPath, MAX_PATH);
+    if (length != 0 && length < MAX_PATH && WideToAnsi(shortPath, ansi, size)) return 1;
+    if (size > 0) ansi[0] = '\0';
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+}
+
 DisplayedPath ShowPath(const wchar_t* path) {
     DisplayedPath shown{};
+    // A name that can be typed where the path's own cannot be shown.
+    if (PathForAnsiCalls(path, shown.text, sizeof shown.text)) return shown;
     FormatDisplayPath(path, EncodeAnsi, nullptr, shown.text, sizeof shown.text);
     return shown;
 }

@@ -33,9 +33,16 @@ int32_t WideToAnsiAsSystem(const wchar_t* wide, char* text, size_t size);
 // back from them.
 size_t EncodeAnsi(uint32_t codePoint, char* bytes, size_t size, void* context);
 
+// A name of the file that the ANSI file functions take: the path itself
+// where the code page holds all its characters, else the file's short
+// (8.3) path where its volume has one and the code page holds that. 0, with
+// ERROR_NO_UNICODE_TRANSLATION, when there is neither.
+int32_t PathForAnsiCalls(const wchar_t* path, char* ansi, size_t size);
+
 // A path as the console and the trace show it: as the ANSI functions give
-// it where the code page holds its characters, others written as <U+XXXX>
-// (FormatDisplayPath). Holds the whole form of any path of up to MAX_PATH
+// it where the code page holds its characters; else its short path, which
+// an administrator can type (PathForAnsiCalls); else with the characters
+// the code page lacks written as <U+XXXX> (FormatDisplayPath). Holds the whole form of any path of up to MAX_PATH
 // characters; a longer form is cut between whole characters.
 constexpr size_t DisplayedPathSize = 4096;
 struct DisplayedPath {

@@ -8,6 +8,7 @@
 #include "base/crc32.h"
 #include "base/guards.h"
 #include "base/platform.h"
+#include "base/wide_files.h"
 #include "trace/trace.h"
 
 // Both known worm programs, recognised by their first 8192 bytes.
@@ -48,21 +49,22 @@ int32_t MatchSignatures(HANDLE file, const FileSignature* table, DWORD* readErro
 
 // Whoever holds the file, writing to it or not (the worm itself, say), must
 // not hide it. The 9x family refuses the delete-sharing flag.
-UniqueFileHandle OpenForSignatures(const char* path) {
-    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindowsNT() ? FILE_SHARE_DELETE : 0);
-    return UniqueFileHandle(CreateFileA(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+DWORD SignatureSharing() { return FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindowsNT() ? FILE_SHARE_DELETE : 0); }
+
+UniqueFileHandle OpenForSignatures(const wchar_t* path) {
+    return UniqueFileHandle(WideCreateFile(path, GENERIC_READ, SignatureSharing(), nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 }  // namespace
 
-RecognitionResult RecogniseFile(const char* path) {
+RecognitionResult RecogniseFile(const wchar_t* path) {
     RecognitionResult result;
     UniqueFileHandle file = OpenForSignatures(path);
     if (!file) {
         const DWORD error = GetLastError();
-        const DWORD attributes = GetFileAttributesA(path);
+        const DWORD attributes = WideGetFileAttributes(path);
         if (IsAbsence(error)) {
             result.verdict = Recognition::Absent;
         } else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -91,14 +93,14 @@ RecognitionResult RecogniseFile(const char* path) {
     return result;
 }
 
-void TraceUnreadable(const char* path, const RecognitionResult& result) {
+void TraceUnreadable(const wchar_t* path, const RecognitionResult& result) {
     TRACE(TraceFailure, "Cannot %s file %s for the signature check, error=%ld\n", result.readFailed ? "read" : "open",
-          path, static_cast<long>(result.error));
+          ShowPath(path).text, static_cast<long>(result.error));
 }
 
 int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex) {
     *matchIndex = -1;
-    const UniqueFileHandle file = OpenForSignatures(path);
+    const UniqueFileHandle file(CreateFileA(path, GENERIC_READ, SignatureSharing(), nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return 0;
     *matchIndex = MatchSignatures(file.get(), table);
     return 1;

@@ -26,14 +26,15 @@ struct RecognitionResult {
     RecognisedFile file;
 };
 
-// The one look at a file that every part of the program takes.
-RecognitionResult RecogniseFile(const char* path);
+// The one look at a file that every part of the program takes. The path is
+// in UTF-16, as the NT family names files (see base/wide_files.h).
+RecognitionResult RecogniseFile(const wchar_t* path);
 
 // The removal's trace line for a file that could not be read.
-void TraceUnreadable(const char* path, const RecognitionResult& result);
+void TraceUnreadable(const wchar_t* path, const RecognitionResult& result);
 
 // How a caller recognises the program files of running processes.
-using Recogniser = RecognitionResult (*)(const char* path);
+using Recogniser = RecognitionResult (*)(const wchar_t* path);
 
 int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex);
 int32_t FindFileSignature(const char* path, int32_t* found);

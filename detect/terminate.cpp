@@ -5,6 +5,7 @@
 #include "base/guards.h"
 #include "base/outcome.h"
 #include "base/platform.h"
+#include "base/wide_files.h"
 #include "detect/process_enum.h"
 #include "fileops/replace_file.h"
 #include "trace/trace.h"
@@ -44,10 +45,12 @@ int32_t SetPrivilege(HANDLE token, const char* privilegeName, int32_t enable) {
     return ok && GetLastError() == ERROR_SUCCESS ? 1 : 0;
 }
 
-int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processId, uint64_t startTime,
+int32_t ExamineProcess(const wchar_t* path, int32_t /*reserved*/, uint32_t processId, uint64_t startTime,
                        void* context) {
     auto* termination = static_cast<TerminationContext*>(context);
-    TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", path, processId);
+    // Every line names the file as an administrator can find it.
+    const DisplayedPath shown = ShowPath(path);
+    TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", shown.text, processId);
     RecognitionResult recognition = termination->recognise(path);
     // A program file that is there but cannot be read may be the worm: the
     // run says that it could not check everything.
@@ -57,7 +60,7 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     }
     if (recognition.verdict != Recognition::Worm) return 0;
 
-    TRACE(TraceDetail, "Process %s (PID=0x%x) is infection\n", path, processId);
+    TRACE(TraceDetail, "Process %s (PID=0x%x) is infection\n", shown.text, processId);
     SetInfectionState(InfectionFound);
 
     int32_t outcome = 0;
@@ -66,13 +69,13 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     UniqueHandle process(
         OpenProcess(PROCESS_TERMINATE | (startTime != 0 ? PROCESS_QUERY_INFORMATION : 0), FALSE, processId));
     if (!process) {
-        TRACE(TraceDetail, "cannot open infected process %s, Error=%ld\n", path, GetLastError());
+        TRACE(TraceDetail, "cannot open infected process %s, Error=%ld\n", shown.text, GetLastError());
     } else if (startTime != 0 && ProcessStartTime(process.get()) != startTime) {
-        TRACE(TraceFailure, "Process id 0x%x of %s names another process now, not terminated\n", processId, path);
+        TRACE(TraceFailure, "Process id 0x%x of %s names another process now, not terminated\n", processId, shown.text);
         process.reset();
     } else {
         outcome = TerminateProcess(process.get(), 0) ? 1 : 0;
-        TRACE(TraceDetail, "Process %s terminated with status %i\n", path, outcome);
+        TRACE(TraceDetail, "Process %s terminated with status %i\n", shown.text, outcome);
         process.reset();
     }
     // The file is still tried when the process could not be ended: a copy
@@ -82,7 +85,7 @@ int32_t ExamineProcess(const char* path, int32_t /*reserved*/, uint32_t processI
     // The path may lead elsewhere by now (a folder replaced by a link during
     // the wait): only the file recognised goes.
     const int32_t result = DeleteRecognisedFile(path, recognition.file, termination->stillInfected, 0);
-    TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", path, result);
+    TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", shown.text, result);
     ApplyResultRule(result);
 
     termination->found = 1;

@@ -15,7 +15,7 @@ struct TerminationContext {
 };
 
 int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfected = IsOpenFileInfected);
-int32_t ExamineProcess(const char* path, int32_t reserved, uint32_t processId, uint64_t startTime, void* context);
+int32_t ExamineProcess(const wchar_t* path, int32_t reserved, uint32_t processId, uint64_t startTime, void* context);
 int32_t SetPrivilege(HANDLE token, const char* privilegeName, int32_t enable);
 
 // The debug privilege for the length of a process walk on the NT family:

@@ -7,6 +7,7 @@
 #include "base/outcome.h"
 #include "base/paths.h"
 #include "base/platform.h"
+#include "base/wide_files.h"
 #include "fileops/nt_file.h"
 #include "fileops/quarantine.h"
 #include "fileops/reboot_schedule.h"
@@ -354,6 +355,18 @@ int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, Conte
     // The 9x family has neither reparse points nor deletion by handle.
     if (!IsWindowsNT()) return DeleteRecognisedFile9x(path, recognised, stillRecognised, context);
     return DeleteRecognisedFileNt(path, recognised, stillRecognised, context);
+}
+
+int32_t DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                             int32_t context) {
+    char narrow[ReplacePathSize];
+    if (!PathForAnsiCalls(path, narrow, sizeof narrow)) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The file has no name that the file functions take, not touched (%s).\n",
+              ShowPath(path).text);
+        ReportError(3, 23, 0, 0, context);
+        return Failed;
+    }
+    return DeleteRecognisedFile(narrow, recognised, stillRecognised, context);
 }
 
 int32_t FileExist(const char* path) {

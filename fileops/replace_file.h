@@ -45,6 +45,11 @@ using ContentCheck = int32_t (*)(HANDLE file);
 // then closed.
 int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                              int32_t context);
+// The same for a path in UTF-16: the file goes by a name that the ANSI file
+// functions take (its own, or its short path). A file with neither is not
+// touched: Failed, with a trace line.
+int32_t DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                             int32_t context);
 
 // Accounts for one ReplaceFile result in the run's outcome values: a restart
 // adds to the reboot count, a failure to the error count.

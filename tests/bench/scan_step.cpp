@@ -25,17 +25,15 @@ namespace {
 int examined = 0;
 WalkFileCache* cache = nullptr;
 
-RecognitionResult CountingRecogniseFile(const char* path) {
+RecognitionResult CountingRecogniseFile(const wchar_t* path) {
     ++examined;
     return RecogniseFile(path);
 }
 
 // A clean file is read once per walk: its stamp is taken through the handle
 // it is read through, before the read.
-RecognitionResult CachedRecogniseFile(const char* path) {
+RecognitionResult CachedRecogniseFile(const wchar_t* wide) {
     ++examined;
-    wchar_t wide[MAX_PATH];
-    if (!AnsiToWide(path, wide, MAX_PATH)) return RecogniseFile(path);
     RecognitionResult result;
     if (cache->KnownClean(wide)) {
         result.verdict = Recognition::NotWorm;
@@ -47,7 +45,7 @@ RecognitionResult CachedRecogniseFile(const char* path) {
                                                nullptr, OPEN_EXISTING, 0, nullptr));
     FileStamp stamp;
     // Anything but a clean file that was read goes the usual way.
-    if (!file || !ReadFileStamp(file.get(), &stamp) || IsOpenFileInfected(file.get())) return RecogniseFile(path);
+    if (!file || !ReadFileStamp(file.get(), &stamp) || IsOpenFileInfected(file.get())) return RecogniseFile(wide);
     cache->RememberClean(wide, stamp);
     result.verdict = Recognition::NotWorm;
     return result;

@@ -108,10 +108,13 @@ std::vector<DWORD> debugPrivilegeSeen;
 // checked again before their deletion.
 int32_t AnyContent(HANDLE) { return 1; }
 
-RecognitionResult IsListed(const char* path) {
+RecognitionResult IsListed(const wchar_t* widePath) {
+    char narrow[MAX_PATH * 2] = "";
+    WideCharToMultiByte(CP_ACP, 0, widePath, -1, narrow, sizeof narrow, nullptr, nullptr);
+    const std::string path = narrow;
     examinedPaths.push_back(path);
     RecognitionResult result;
-    result.file.handle.reset(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    result.file.handle.reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          nullptr, OPEN_EXISTING, 0, nullptr));
     if (result.file.handle) ReadFileIdentity(result.file.handle.get(), &result.file.identity);
     debugPrivilegeSeen.push_back(PrivilegeAttributes("SeDebugPrivilege"));
@@ -185,7 +188,7 @@ TEST_F(Termination, CleanProcessIsOnlyTraced) {
     const int32_t infection = GetInfectionState();
     TerminationContext context{IsListed, 0, 1, AnyContent};
 
-    ExamineProcess(child.path().c_str(), 0, child.id(), child.StartTime(), &context);
+    ExamineProcess(Widen(child.path()).c_str(), 0, child.id(), child.StartTime(), &context);
 
     EXPECT_EQ(LogLines(), std::vector<std::string>{"examinate process " + child.path() + " (PID=" + Hex(child.id()) + ")"});
     EXPECT_EQ(context.found, 0);
@@ -202,7 +205,7 @@ TEST_F(Termination, InfectedProcessIsEndedThenItsFileDeleted) {
     TerminationContext context{IsListed, 0, 1, AnyContent};
 
     const DWORD start = GetTickCount();
-    ExamineProcess(path.c_str(), 0, child.id(), child.StartTime(), &context);
+    ExamineProcess(Widen(path).c_str(), 0, child.id(), child.StartTime(), &context);
     const DWORD elapsed = GetTickCount() - start;
 
     EXPECT_EQ(child.WaitForExit(0), 0u);
@@ -234,7 +237,7 @@ TEST_F(Termination, IdThatNamesAnotherProcessNowIsNotEnded) {
     TerminationContext context{IsListed, 0, 1, AnyContent};
 
     // The id as if reused: the other process's, with the copy's creation time.
-    ExamineProcess(worm.path().c_str(), 0, other.id(), worm.StartTime(), &context);
+    ExamineProcess(Widen(worm.path()).c_str(), 0, other.id(), worm.StartTime(), &context);
 
     EXPECT_EQ(other.WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
     EXPECT_EQ(context.found, 1);
@@ -257,7 +260,7 @@ TEST_F(Termination, RefusedTerminationStillDeletesAndKeepsTheSummaryFailed) {
     TerminationContext context{IsListed, 0, 1, AnyContent};
 
     const DWORD start = GetTickCount();
-    ExamineProcess(gone.path().c_str(), 0, gone.id(), gone.StartTime(), &context);
+    ExamineProcess(Widen(gone.path()).c_str(), 0, gone.id(), gone.StartTime(), &context);
     const DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(context.found, 1);
     EXPECT_EQ(context.status, 0);
@@ -265,7 +268,7 @@ TEST_F(Termination, RefusedTerminationStillDeletesAndKeepsTheSummaryFailed) {
     EXPECT_FALSE(Exists(gone.path()));
 
     // A later success does not make the summary good again.
-    ExamineProcess(later.path().c_str(), 0, later.id(), later.StartTime(), &context);
+    ExamineProcess(Widen(later.path()).c_str(), 0, later.id(), later.StartTime(), &context);
     EXPECT_EQ(context.status, 0);
     EXPECT_EQ(later.WaitForExit(0), 0u);
 

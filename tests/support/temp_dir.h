@@ -22,6 +22,9 @@ private:
     std::string path_;
 };
 
+// ANSI text (the system's code page) in UTF-16.
+std::wstring Widen(const std::string& text);
+
 // Whole content of a file, or "<missing>" when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& data);

@@ -1,0 +1,85 @@
+"""Worm copies whose paths the ANSI code page (1252 here) cannot hold, in a
+folder named in Cyrillic or under a name in Japanese, and one whose name it
+holds outside ASCII: the report lists them, the removal ends and deletes
+them, also when a copy cannot be ended and goes at the restart. Each line
+names the file as an administrator can find it: its own path where the
+code page holds it, else its short path."""
+
+import os
+import re
+import unittest
+
+from fault_machines import after_banner, start_program
+from reboot_machines import pending_operations, short_path, start_in_background
+from sandbox import TEST_BIN, SandboxTestCase, wormify
+
+COPIES = (
+    ("folder in Cyrillic", "C:\\users\\Public\\Дом\\w.exe"),
+    ("name in Japanese", "C:\\users\\Public\\x\\ワーム.exe"),
+    ("Latin name outside ASCII", "C:\\users\\Public\\x\\Ärger.exe"),
+)
+REPLACE = "[QRTK - ReplaceFile]: "
+
+
+def in_code_page(path):
+    try:
+        path.encode("cp1252")
+        return True
+    except UnicodeEncodeError:
+        return False
+
+
+class UnicodeNames(SandboxTestCase):
+    def shown(self, path):
+        return path if in_code_page(path) else short_path(self.box, path)
+
+    def test_copies_are_reported_then_ended_and_deleted(self):
+        for what, path in COPIES:
+            with self.subTest(what):
+                self.box.plant_worm(path)
+                worm = start_program(self, self.box, path)
+                shown = self.shown(path)
+                self.assertNotIn("?", shown)
+
+                res = self.box.run_program("/REPORT")
+                self.assertEqual(res.code, 4, res.stdout)
+                self.assertRegex(res.stdout, "\nReport: worm process running: " + re.escape(shown) +
+                                 r" \(PID=0x[0-9a-f]+\), left running\n")
+                self.assertIsNone(worm.poll())
+
+                res = self.box.run_program()
+                self.assertEqual(res.code, 1, res.stdout)
+                self.assertEqual(after_banner(res.stdout),
+                                 "Infected process was found in memory\nInfection was found and removed\n")
+                self.assertEqual(worm.wait(timeout=30), 0)
+                self.assertFalse(self.box.exists(path))
+                self.assertIn(f'Deleting file "{shown}", result=1', self.box.log_lines())
+
+    def test_copy_that_cannot_be_ended_goes_at_the_restart(self):
+        # A stand-in that denies everyone the right to end it, in a folder
+        # named in Cyrillic: moved out of users' reach, deleted at the restart.
+        path = COPIES[0][1]
+        target = self.box.host_path(path)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), target)
+        worm = start_in_background(self, self.box, "protected", path, "600000")
+        shown = self.shown(path)
+
+        res = self.box.run_program()
+        self.assertEqual(res.code, 2, res.stdout)
+        lines = self.box.log_lines()
+        self.assertIn(f'Deleting file "{shown}", result=2', lines)
+        moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({shown} -> ")]
+        self.assertEqual(len(moved), 1, lines)
+        moved_path = moved[0][moved[0].index(" -> ") + 4:-2]
+        self.assertEqual([name for name in pending_operations(self.box) if name][0], "\\??\\" + moved_path)
+        self.assertFalse(self.box.exists(path))
+        self.assertTrue(worm.running())
+
+        worm.end()
+        self.box.restart()
+        self.assertFalse(self.box.exists(moved_path))
+
+
+if __name__ == "__main__":
+    unittest.main()
