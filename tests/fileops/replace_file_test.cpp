@@ -382,6 +382,7 @@ private:
 };
 
 int32_t AnyContent(HANDLE /*file*/) { return 1; }
+int32_t NoContent(HANDLE /*file*/) { return 0; }
 
 // The file as the recognition leaves it: open for reading, sharing all.
 RecognisedFile Recognise(const std::string& path) {
@@ -423,6 +424,35 @@ std::string Granted(PSECURITY_DESCRIPTOR descriptor) {
         granted += (granted.empty() ? "" : " ") + text;
     }
     return granted + ((control & SE_DACL_PROTECTED) != 0 ? " protected" : "");
+}
+
+// The recognising handle is still open when the second open is compared,
+// so the identity tells the files apart on the NT family. The 9x family has
+// no user boundary, and FAT may number a file anew once it is closed there:
+// the content read through the second open is the proof, not the index.
+TEST_F(ReplaceFileTest, IdentityDecidesOnNtAndContentOn9x) {
+    const struct {
+        int nt;
+        bool sameIdentity;
+        bool stillRecognised;
+        int32_t result;
+    } cases[] = {
+        {1, true, true, Done},   {1, false, true, Failed}, {1, true, false, Failed},
+        {0, true, true, Done},   {0, false, true, Done},   {0, true, false, Failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "nt=" << c.nt << " same=" << c.sameIdentity << " still=" << c.stillRecognised);
+        SetProbeAnswer(ProbeIsNt, c.nt);
+        const std::string path = dir_ / "identity.exe";
+        WriteWholeFile(path, "MZ worm");
+        RecognisedFile recognised = Recognise(path);
+        if (!c.sameIdentity) recognised.identity.indexLow ^= 1;
+        EXPECT_EQ(DeleteRecognisedFile(path.c_str(), recognised, c.stillRecognised ? AnyContent : NoContent, 0),
+                  c.result);
+        EXPECT_FALSE(recognised.handle) << "the recognising handle was kept";
+        EXPECT_EQ(GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES, c.result == Done);
+        DeleteFileA(path.c_str());
+    }
 }
 
 // Wine keeps no access lists on disk: what the folders are made with is
