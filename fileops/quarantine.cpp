@@ -5,6 +5,7 @@
 #include "base/guards.h"
 #include "base/paths.h"
 #include "base/runtime_link.h"
+#include "base/wide_files.h"
 #include "fileops/nt_file.h"
 #include "fileops/reboot_schedule.h"
 #include "fileops/restart_paths.h"
@@ -44,13 +45,15 @@ bool IsPlainFolder(const FileIdentity& identity) {
 // Where the program's folder goes, ready for a name: the Windows folder when
 // it is on the file's volume (users cannot add to it), else the root of the
 // path's drive. A rename cannot leave its volume.
-bool ParentOnVolume(const char* path, uint32_t volumeSerial, char (&parent)[MAX_PATH]) {
+bool ParentOnVolume(const wchar_t* path, uint32_t volumeSerial, char (&parent)[MAX_PATH]) {
     char candidates[2][MAX_PATH] = {};
     const UINT length = WindowsFolder(candidates[0], MAX_PATH);
     if (length == 0 || length >= MAX_PATH || !AppendDirectorySeparator(candidates[0], MAX_PATH)) candidates[0][0] = '\0';
-    const char drive = path[0];
-    if (((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')) && path[1] == ':' && path[2] == '\\') {
-        memcpy(candidates[1], path, 3);
+    const wchar_t drive = path[0];
+    if (((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z')) && path[1] == L':' && path[2] == L'\\') {
+        candidates[1][0] = static_cast<char>(drive);
+        candidates[1][1] = ':';
+        candidates[1][2] = '\\';
     }
     for (const char* candidate : candidates) {
         FileIdentity identity;
@@ -134,10 +137,12 @@ bool IsInSystemFolder(const char* path) {
     return length != 0 && length < sizeof folder && NameInFolder(path, folder) != 0;
 }
 
-int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const char* path) {
+int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* widePath) {
+    const DisplayedPath shown = ShowPath(widePath);
+    const char* path = shown.text;
     const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
     char parent[MAX_PATH];
-    if (setInformation == nullptr || !ParentOnVolume(path, identity.volumeSerial, parent)) {
+    if (setInformation == nullptr || !ParentOnVolume(widePath, identity.volumeSerial, parent)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: No folder of the tool's own can be made on the file's volume (%s).\n",
               path);
         return 0;

@@ -30,4 +30,4 @@ bool MakeAdminOnlySecurity(AdminOnlySecurity& security);
 // under a name of the program's choosing, and schedules the deletion of the
 // file and then of the folder for the restart. 1 when the file's deletion is
 // scheduled; 0, traced, when not (the file may then lie in that folder).
-int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const char* path);
+int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* path);

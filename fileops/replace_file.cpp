@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cwchar>
 
 #include "base/guards.h"
 #include "base/outcome.h"
@@ -74,8 +75,8 @@ int32_t DeleteOperationConfirmed(const char* source, int32_t context) {
 
 // The existence test of a source, traced; Done when it exists, else the
 // result to return (a failed test reported with reportCode).
-int32_t CheckSource(const char* source, int32_t reportCode, int32_t context) {
-    switch (FileExist(source)) {
+int32_t CheckSource(int32_t existence, const char* source, int32_t reportCode, int32_t context) {
+    switch (existence) {
     case FilePresent:
         TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file exists (%s).\n", source);
         return Done;
@@ -91,13 +92,13 @@ int32_t CheckSource(const char* source, int32_t reportCode, int32_t context) {
 
 int32_t DeleteOperation(const char* source, int32_t context) {
     TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", source);
-    const int32_t checked = CheckSource(source, 23, context);
+    const int32_t checked = CheckSource(FileExist(source), source, 23, context);
     return checked == Done ? DeleteOperationConfirmed(source, context) : checked;
 }
 
 int32_t RenameOperation(const char* source, const char* destination, int32_t context) {
     TRACE(TraceDetail, "[QRTK - ReplaceFile]: Rename operation (%s -> %s).\n", source, destination);
-    const int32_t checked = CheckSource(source, 22, context);
+    const int32_t checked = CheckSource(FileExist(source), source, 22, context);
     if (checked != Done) return checked;
 
     // rename does not replace an existing destination: remove it first.
@@ -183,24 +184,62 @@ bool NotFoundStatus(LONG status) {
 
 bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// How the open of an existence check went, traced under the path as shown.
+// Only a missing file or folder makes a file absent: one that others hold,
+// however they hold it, is there.
+int32_t ExistenceAfterOpen(bool opened, DWORD error, const char* shown) {
+    if (opened) {
+        TRACE(TraceDetail, "[QRTK - FileExist]: File %s exists.\n", shown);
+        return FilePresent;
+    }
+    if (IsAbsence(error)) {
+        TRACE(TraceDetail, "[QRTK - FileExist]: File %s does not exist.\n", shown);
+        return FileAbsent;
+    }
+    TRACE(TraceFailure, "[QRTK - FileExist]: File %s cannot be checked, error %ld.\n", shown, error);
+    return FileUnchecked;
+}
+
+// Attribute access is not subject to sharing on the NT family; the 9x family
+// knows reading alone and refuses the delete-sharing flag.
+DWORD ExistenceAccess(bool nt) { return nt ? FILE_READ_ATTRIBUTES : GENERIC_READ; }
+DWORD ExistenceSharing(bool nt) { return FILE_SHARE_READ | FILE_SHARE_WRITE | (nt ? FILE_SHARE_DELETE : 0); }
+
+int32_t WideFileExist(const wchar_t* path, const char* shown) {
+    const bool nt = IsWindowsNT() != 0;
+    SetLastError(0xdeadbeef);
+    const UniqueFileHandle file(
+        WideCreateFile(path, ExistenceAccess(nt), ExistenceSharing(nt), nullptr, OPEN_EXISTING, 0, nullptr));
+    return ExistenceAfterOpen(static_cast<bool>(file), GetLastError(), shown);
+}
+
 // Whether a folder on the way to path (below the drive root) is a reparse
 // point (a junction or a symbolic link), which could lead elsewhere by the
 // time the restart acts on the path.
-bool FolderIsReparsePoint(const char* path) {
-    char folder[ReplacePathSize];
-    if (!JoinPath(folder, sizeof folder, "", path)) return true;
-    for (char* at = folder + 3; *at != '\0'; ++at) {
-        if (*at != '\\') continue;
-        *at = '\0';
-        const DWORD attributes = GetFileAttributesA(folder);
-        *at = '\\';
+bool FolderIsReparsePoint(const wchar_t* path) {
+    wchar_t folder[ReplacePathSize];
+    const size_t length = wcslen(path);
+    if (length >= ReplacePathSize) return true;
+    wmemcpy(folder, path, length + 1);
+    for (size_t at = 3; at < length; ++at) {
+        if (folder[at] != L'\\') continue;
+        folder[at] = L'\0';
+        const DWORD attributes = WideGetFileAttributes(folder);
+        folder[at] = L'\\';
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
     }
     return false;
 }
 
-int32_t RefuseOtherFile(const char* path, int32_t context) {
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path names another file now, not touched (%s).\n", path);
+int32_t RefuseOtherFile(const char* shown, int32_t context) {
+    TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path names another file now, not touched (%s).\n", shown);
+    ReportError(3, 23, 0, 0, context);
+    return Failed;
+}
+
+int32_t RefuseUnnamable(const char* shown, int32_t context) {
+    TRACE(TraceFailure, "[QRTK - ReplaceFile]: The file has no name that the file functions take, not touched (%s).\n",
+          shown);
     ReportError(3, 23, 0, 0, context);
     return Failed;
 }
@@ -217,29 +256,29 @@ struct OpenedAgain {
     DWORD deleteError = 0;  // why there is no delete access at all
 };
 
-OpenedAgain OpenAgain(const char* path) {
+OpenedAgain OpenAgain(const wchar_t* path) {
     OpenedAgain again;
     const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     // Attribute changes are not subject to sharing.
     const DWORD reading = FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
-    again.file.reset(CreateFileA(path, reading | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+    again.file.reset(WideCreateFile(path, reading | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
     if (again.file) {
         again.deletable = again.movable = true;
         return again;
     }
-    again.file.reset(CreateFileA(path, reading | DELETE, all, nullptr, OPEN_EXISTING, flags, nullptr));
+    again.file.reset(WideCreateFile(path, reading | DELETE, all, nullptr, OPEN_EXISTING, flags, nullptr));
     if (again.file) {
         again.movable = true;
         return again;
     }
     again.deleteError = GetLastError();
-    again.file.reset(CreateFileA(path, reading, all, nullptr, OPEN_EXISTING, flags, nullptr));
+    again.file.reset(WideCreateFile(path, reading, all, nullptr, OPEN_EXISTING, flags, nullptr));
     return again;
 }
 
 // Through the handle: read-only files refuse deletion now and at the restart.
-void ClearReadOnlyByHandle(HANDLE file, const FileIdentity& found, const char* path) {
+void ClearReadOnlyByHandle(HANDLE file, const FileIdentity& found, const char* shown) {
     const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
     if ((found.attributes & FILE_ATTRIBUTE_READONLY) == 0 || setInformation == nullptr) return;
     FileBasicInformation basic{};
@@ -247,23 +286,27 @@ void ClearReadOnlyByHandle(HANDLE file, const FileIdentity& found, const char* p
     basic.attributes = others != 0 ? others : FILE_ATTRIBUTE_NORMAL;
     IoStatus io{};
     if (setInformation(file, &io, &basic, sizeof basic, FileBasicInformationClass) >= 0) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Read-only attribute cleared (%s).\n", path);
+        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Read-only attribute cleared (%s).\n", shown);
     }
 }
 
 // A file that cannot go now goes at the restart only under a path that no
 // user can change until then: its own in a system folder, else one in a
 // folder of the program's own, where it is moved first. Nothing else is
-// handed to the restart.
-int32_t DeleteAtRestart(const char* path, const OpenedAgain& again, const FileIdentity& found, int32_t context) {
-    if (IsInSystemFolder(path)) {
+// handed to the restart. The restart's list takes ANSI names: a file in a
+// system folder whose name the code page lacks goes by its short path, or
+// is moved like any other.
+int32_t DeleteAtRestart(const wchar_t* path, const char* shown, const OpenedAgain& again, const FileIdentity& found,
+                        int32_t context) {
+    char named[ReplacePathSize];
+    if (PathForAnsiCalls(path, named, sizeof named) && IsInSystemFolder(named)) {
         // Scheduled while the handle still holds the confirmed file in place.
-        return ScheduleDeletion(path, context) ? DoneAtReboot : Failed;
+        return ScheduleDeletion(named, context) ? DoneAtReboot : Failed;
     }
     if (!again.movable) {
         TRACE(TraceFailure,
               "[QRTK - ReplaceFile]: File cannot be moved out of users' reach, error %ld: nothing is scheduled (%s).\n",
-              again.deleteError, path);
+              again.deleteError, shown);
     } else if (MoveOutOfReachForRestart(again.file.get(), found, path)) {
         return DoneAtReboot;
     }
@@ -271,11 +314,25 @@ int32_t DeleteAtRestart(const char* path, const OpenedAgain& again, const FileId
     return Failed;
 }
 
-int32_t DeleteRecognisedFileNt(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+// The NT family names files in Unicode: every call here takes the whole
+// path, whatever the code page holds of it.
+int32_t DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                                int32_t context) {
+    const DisplayedPath shown = ShowPath(path);
+    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", shown.text);
+    // The file functions take no longer path without the \\?\ form, and
+    // may answer for one as for a missing file: no verdict rests on that.
+    if (wcslen(path) >= MAX_PATH) {
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path is too long for the file functions, not touched (%s).\n",
+              shown.text);
+        ReportError(3, 23, 0, 0, context);
+        return Failed;
+    }
+    const int32_t checked = CheckSource(WideFileExist(path, shown.text), shown.text, 23, context);
+    if (checked != Done) return checked;
     if (FolderIsReparsePoint(path)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: A folder of the path is a reparse point, not touched (%s).\n",
-              path);
+              shown.text);
         ReportError(3, 23, 0, 0, context);
         return Failed;
     }
@@ -284,18 +341,19 @@ int32_t DeleteRecognisedFileNt(const char* path, RecognisedFile& recognised, Con
     const bool same = again.file && recognised.handle && ReadFileIdentity(again.file.get(), &found) &&
                       SameFile(found, recognised.identity) && stillRecognised(again.file.get());
     recognised.handle.reset();
-    if (!same) return RefuseOtherFile(path, context);
+    if (!same) return RefuseOtherFile(shown.text, context);
 
     const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
     if (setInformation == nullptr) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: No deletion by handle on this system, not touched (%s).\n", path);
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: No deletion by handle on this system, not touched (%s).\n",
+              shown.text);
         ReportError(3, 23, 0, 0, context);
         return Failed;
     }
-    ClearReadOnlyByHandle(again.file.get(), found, path);
+    ClearReadOnlyByHandle(again.file.get(), found, shown.text);
     if (!again.deletable) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", path);
-        return DeleteAtRestart(path, again, found, context);
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", shown.text);
+        return DeleteAtRestart(path, shown.text, again, found, context);
     }
     FileDispositionInformation disposition{TRUE};
     IoStatus io{};
@@ -306,37 +364,41 @@ int32_t DeleteRecognisedFileNt(const char* path, RecognisedFile& recognised, Con
         // only reads it holds it still.
         again.file.reset();
         SetLastError(0xdeadbeef);
-        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && IsAbsence(GetLastError())) {
-            TRACE(TraceDetail, "[QRTK - ReplaceFile]: File was deleted (%s).\n", path);
+        if (WideGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES && IsAbsence(GetLastError())) {
+            TRACE(TraceDetail, "[QRTK - ReplaceFile]: File was deleted (%s).\n", shown.text);
             return Done;
         }
         TRACE(TraceDetail,
               "[QRTK - ReplaceFile]: File will be deleted when other programs close it, at the latest at the "
               "restart (%s).\n",
-              path);
+              shown.text);
         return DoneAtReboot;
     }
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", path);
+    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", shown.text);
     if (NotFoundStatus(status)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File not found or it is a directory (%s).\n", path);
+        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File not found or it is a directory (%s).\n", shown.text);
         return NotFound;
     }
     if (!InUseStatus(status)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted, status %08X (%s).\n",
-              static_cast<unsigned>(status), path);
+              static_cast<unsigned>(status), shown.text);
         ReportError(3, 23, 0, 0, context);
         return Failed;
     }
-    return DeleteAtRestart(path, again, found, context);
+    return DeleteAtRestart(path, shown.text, again, found, context);
 }
 
 // The 9x family deletes no open file, and FAT may number a file anew once
 // its last handle closes: the content seen through the second open is the
 // proof there (and no other user can swap the file). Deleted by name right
-// after the check, with the handle closed.
+// after the check, with the handle closed. It has neither reparse points nor
+// deletion by handle.
 int32_t DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                                int32_t context) {
+    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", path);
+    const int32_t checked = CheckSource(FileExist(path), path, 23, context);
     recognised.handle.reset();
+    if (checked != Done) return checked;
     UniqueFileHandle file(
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     const bool same = file && stillRecognised(file.get());
@@ -349,47 +411,27 @@ int32_t DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, Con
 
 int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                              int32_t context) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", path);
-    const int32_t checked = CheckSource(path, 23, context);
-    if (checked != Done) return checked;
-    // The 9x family has neither reparse points nor deletion by handle.
     if (!IsWindowsNT()) return DeleteRecognisedFile9x(path, recognised, stillRecognised, context);
-    return DeleteRecognisedFileNt(path, recognised, stillRecognised, context);
+    wchar_t wide[ReplacePathSize];
+    if (!AnsiToWide(path, wide, ReplacePathSize)) return RefuseUnnamable(path, context);
+    return DeleteRecognisedFileNt(wide, recognised, stillRecognised, context);
 }
 
 int32_t DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                              int32_t context) {
+    if (IsWindowsNT()) return DeleteRecognisedFileNt(path, recognised, stillRecognised, context);
+    // The 9x family's paths all come from ANSI calls: this gives their bytes back.
     char narrow[ReplacePathSize];
-    if (!PathForAnsiCalls(path, narrow, sizeof narrow)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The file has no name that the file functions take, not touched (%s).\n",
-              ShowPath(path).text);
-        ReportError(3, 23, 0, 0, context);
-        return Failed;
-    }
-    return DeleteRecognisedFile(narrow, recognised, stillRecognised, context);
+    if (!WideToAnsi(path, narrow, sizeof narrow)) return RefuseUnnamable(ShowPath(path).text, context);
+    return DeleteRecognisedFile9x(narrow, recognised, stillRecognised, context);
 }
 
 int32_t FileExist(const char* path) {
-    // Only a missing file or folder makes a file absent: one that others
-    // hold, however they hold it, is there. Attribute access is not subject
-    // to sharing on the NT family; the 9x family knows reading alone and
-    // refuses the delete-sharing flag.
     const bool nt = IsWindowsNT() != 0;
     SetLastError(0xdeadbeef);
-    const UniqueFileHandle file(CreateFileA(path, nt ? FILE_READ_ATTRIBUTES : GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | (nt ? FILE_SHARE_DELETE : 0), nullptr,
-                                            OPEN_EXISTING, 0, nullptr));
-    const DWORD error = GetLastError();
-    if (file) {
-        TRACE(TraceDetail, "[QRTK - FileExist]: File %s exists.\n", path);
-        return FilePresent;
-    }
-    if (IsAbsence(error)) {
-        TRACE(TraceDetail, "[QRTK - FileExist]: File %s does not exist.\n", path);
-        return FileAbsent;
-    }
-    TRACE(TraceFailure, "[QRTK - FileExist]: File %s cannot be checked, error %ld.\n", path, error);
-    return FileUnchecked;
+    const UniqueFileHandle file(
+        CreateFileA(path, ExistenceAccess(nt), ExistenceSharing(nt), nullptr, OPEN_EXISTING, 0, nullptr));
+    return ExistenceAfterOpen(static_cast<bool>(file), GetLastError(), path);
 }
 
 int32_t ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context) {

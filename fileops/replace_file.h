@@ -45,9 +45,9 @@ using ContentCheck = int32_t (*)(HANDLE file);
 // then closed.
 int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                              int32_t context);
-// The same for a path in UTF-16: the file goes by a name that the ANSI file
-// functions take (its own, or its short path). A file with neither is not
-// touched: Failed, with a trace line.
+// The NT family takes every path whole, in UTF-16 (an ANSI path is widened
+// first); the 9x family, which has no Unicode file system, its ANSI form.
+// Trace lines show the path as ShowPath (base/wide_files.h) writes it.
 int32_t DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                              int32_t context);
 

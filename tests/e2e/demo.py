@@ -67,8 +67,9 @@ def infect(box):
     box.worm = box.start(WORM_COPY, "600000", cwd=box.host_path(WORM_FOLDER))
     # Something holds the second dropped file open: it can only go at the restart.
     box.holder = box.start(os.path.join(TEST_BIN, "file_holder.exe"), DROPPED[1])
-    if box.holder.stdout.readline().strip() != b"holding":
-        raise RuntimeError("the file holder did not start")
+    said = box.holder.stdout.readline().strip()
+    if said != b"holding":
+        raise RuntimeError(f"the file holder did not start: {said!r}, exit {box.holder.poll()}")
     wait_running(box.worm)
 
 

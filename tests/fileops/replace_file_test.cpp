@@ -11,6 +11,7 @@
 
 #include "base/guards.h"
 #include "base/outcome.h"
+#include "base/wide_files.h"
 #include "fileops/quarantine.h"
 #include "tests/app/trace_capture.h"
 #include "tests/detect/child_process.h"
@@ -587,6 +588,43 @@ TEST_F(RestartSafety, OnlyPathsNoUserCanChangeAreLeftForTheRestart) {
         reader.reset();
         EXPECT_EQ(Present(c.path), c.restart == Restart::ByName || c.result == Failed);
         if (c.restart != Restart::MovedOutOfReach) DeleteFileA(c.path.c_str());
+    }
+}
+
+// A path that the code page cannot hold goes whole to the file functions, not
+// through a short name that a volume may not have: the file is deleted, or,
+// running, moved aside through its handle; the trace writes it as shown.
+TEST_F(RestartSafety, PathOutsideTheCodePageGoesWhole) {
+    const std::wstring folder = Widen(dir_ / "") + L"\u0414\u043e\u043c";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    for (const bool run : {false, true}) {
+        SCOPED_TRACE(run ? "running" : "not held");
+        const std::wstring path = folder + (run ? L"\\\u30ef\u30fc\u30e0.exe" : L"\\\u00c4rger.exe");
+        ASSERT_TRUE(CopyIdleProgram(path));
+        std::unique_ptr<ChildProcess> running;
+        if (run) running = std::make_unique<ChildProcess>(path);
+        RecognisedFile recognised;
+        recognised.handle.reset(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(recognised.handle) << GetLastError();
+        ASSERT_TRUE(ReadFileIdentity(recognised.handle.get(), &recognised.identity));
+        // Written before the call: a gone file has no short name to show.
+        const std::string shown = ShowPath(path.c_str()).text;
+        TakeLines();
+
+        EXPECT_EQ(DeleteRecognisedFile(path.c_str(), recognised, AnyContent, 0), run ? DoneAtReboot : Done);
+        const std::vector<std::string> lines = TakeLines();
+        ASSERT_GE(lines.size(), 4u);
+        EXPECT_EQ(lines[0], Tag + "Delete operation (" + shown + ").");
+        EXPECT_EQ(lines[3], Tag + (run ? "Failed to delete the file (" : "File was deleted (") + shown + ").");
+        if (run) {
+            EXPECT_TRUE(std::ranges::any_of(lines, [&](const std::string& l) {
+                return l.starts_with(Tag + "File moved out of users' reach (" + shown + " -> ");
+            }));
+        }
+        running.reset();
+        EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
     }
 }
 
