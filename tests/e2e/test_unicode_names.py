@@ -7,11 +7,12 @@ code page holds it, else its short path."""
 
 import os
 import re
+import shutil
 import unittest
 
 from fault_machines import after_banner, start_program
 from reboot_machines import pending_operations, short_path, start_in_background
-from sandbox import TEST_BIN, SandboxTestCase, wormify
+from sandbox import PROGRAM, TEST_BIN, SandboxTestCase, wormify
 
 COPIES = (
     ("folder in Cyrillic", "C:\\users\\Public\\Дом\\w.exe"),
@@ -79,6 +80,27 @@ class UnicodeNames(SandboxTestCase):
         worm.end()
         self.box.restart()
         self.assertFalse(self.box.exists(moved_path))
+
+    def test_tool_run_from_a_user_folder_in_cyrillic(self):
+        # A user whose folders are named in Cyrillic runs the tool where it
+        # was downloaded, beside a worm copy: the copy goes, the tool stays.
+        folder = "C:\\users\\Дмитрий\\Downloads"
+        tool = self.box.host_path(folder + "\\Ravlokfix.exe")
+        os.makedirs(os.path.dirname(tool), exist_ok=True)
+        shutil.copy(PROGRAM, tool)
+        path = folder + "\\setup.exe"
+        self.box.plant_worm(path)
+        worm = start_program(self, self.box, path)
+        shown = self.shown(path)
+
+        res = self.box.run_program(program=tool, cwd=os.path.dirname(tool))
+        self.assertEqual(res.code, 1, res.stdout)
+        self.assertEqual(after_banner(res.stdout),
+                         "Infected process was found in memory\nInfection was found and removed\n")
+        self.assertEqual(worm.wait(timeout=30), 0)
+        self.assertFalse(self.box.exists(path))
+        self.assertTrue(os.path.exists(tool))
+        self.assertIn(f'Deleting file "{shown}", result=1', self.box.log_lines())
 
 
 if __name__ == "__main__":
