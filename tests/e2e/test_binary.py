@@ -6,16 +6,20 @@ machine."""
 import csv
 import os
 import unittest
+from xml.etree import ElementTree
 
-from pe_image import (DLLCHARACTERISTICS_DYNAMIC_BASE, DLLCHARACTERISTICS_HIGH_ENTROPY_VA,
-                      DLLCHARACTERISTICS_NX_COMPAT, IMAGE_SCN_MEM_EXECUTE, IMAGE_SCN_MEM_WRITE, PeImage)
+import pefile
+
 from sandbox import ARCH, PROGRAM
 
 # Machine type and the manifest's processor architecture of each build.
 MACHINE = {"x86": 0x14C, "x64": 0x8664}
 MANIFEST_ARCH = {"x86": "x86", "x64": "amd64"}
 
-RT_VERSION, RT_MANIFEST = 16, 24
+RT_VERSION, RT_MANIFEST = pefile.RESOURCE_TYPE["RT_VERSION"], pefile.RESOURCE_TYPE["RT_MANIFEST"]
+VERSION = "1.00.1"
+# The same version as the version resource's and the manifest's numbers.
+VERSION_NUMBERS = (1, 0, 0, 1)
 
 # The oldest systems each program is for: the 32-bit one loads on Windows 95
 # (with its C runtime DLL) and NT 4.0, the 64-bit one on 64-bit XP (NT 5.2).
@@ -35,6 +39,36 @@ def read_exports_table(path=EXPORTS_TABLE):
     with open(path, newline="") as f:
         rows = csv.DictReader(line for line in f if not line.startswith("#"))
         return {(row["dll"].upper(), row["function"]): row for row in rows}
+
+
+def imports_of(image):
+    """{DLL NAME: [imported function names]} of the normal and the delay-load
+    import tables; an import by ordinal is named #ordinal."""
+    result = {}
+    for table in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT"):
+        for entry in getattr(image, table, []):
+            names = result.setdefault(entry.dll.decode("latin-1").upper(), [])
+            names.extend(f"#{i.ordinal}" if i.import_by_ordinal else i.name.decode("latin-1") for i in entry.imports)
+    return result
+
+
+def section_name(section):
+    return section.Name.rstrip(b"\0").decode("latin-1")
+
+
+def resource_data(image, type_id):
+    """The bytes of each resource of a type, in every language."""
+    found = []
+    for kind in image.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id == type_id:
+            for name in kind.directory.entries:
+                for language in name.directory.entries:
+                    found.append(image.get_data(language.data.struct.OffsetToData, language.data.struct.Size))
+    return found
+
+
+def local_name(element):
+    return element.tag.rpartition("}")[2]
 
 
 def unsupported_imports(imports, table, arch):
@@ -59,25 +93,41 @@ def unsupported_imports(imports, table, arch):
 class ProgramImage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.image = PeImage(PROGRAM)
+        cls.image = pefile.PE(PROGRAM)
+        cls.header = cls.image.FILE_HEADER
+        cls.optional = cls.image.OPTIONAL_HEADER
+
+    def test_reads_without_a_warning(self):
+        # pefile warns where it stops reading a table short: the checks below
+        # would then pass on what it left out.
+        self.assertEqual(self.image.get_warnings(), [])
 
     def test_is_a_console_program_of_its_architecture(self):
-        self.assertEqual(self.image.machine, MACHINE[ARCH])
-        self.assertEqual(self.image.is_64_bit, ARCH == "x64")
-        self.assertEqual(self.image.subsystem, 3)
+        self.assertEqual(self.header.Machine, MACHINE[ARCH])
+        self.assertEqual(self.image.PE_TYPE, pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS if ARCH == "x64"
+                         else pefile.OPTIONAL_HEADER_MAGIC_PE)
+        self.assertEqual(self.optional.Subsystem, pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"])
+        self.assertTrue(self.header.IMAGE_FILE_EXECUTABLE_IMAGE)
+        self.assertFalse(self.header.IMAGE_FILE_DLL)
 
     def test_is_dep_and_aslr_compatible_with_no_writable_code(self):
-        flags = self.image.dll_characteristics
-        self.assertTrue(flags & DLLCHARACTERISTICS_NX_COMPAT)
-        self.assertTrue(flags & DLLCHARACTERISTICS_DYNAMIC_BASE)
-        self.assertTrue(any(name == ".reloc" for name, *_ in self.image.sections), "ASLR needs relocations")
-        self.assertEqual(bool(flags & DLLCHARACTERISTICS_HIGH_ENTROPY_VA), ARCH == "x64")
-        for name, _, _, _, _, section_flags in self.image.sections:
-            with self.subTest(section=name):
-                self.assertFalse(section_flags & IMAGE_SCN_MEM_WRITE and section_flags & IMAGE_SCN_MEM_EXECUTE)
+        self.assertTrue(self.optional.IMAGE_DLLCHARACTERISTICS_NX_COMPAT)
+        self.assertTrue(self.optional.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE)
+        # ASLR needs relocations.
+        self.assertTrue(any(section_name(s) == ".reloc" for s in self.image.sections))
+        self.assertFalse(self.header.IMAGE_FILE_RELOCS_STRIPPED)
+        relocations = self.optional.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+        self.assertGreater(relocations.Size, 0)
+        self.assertEqual(self.optional.IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA, ARCH == "x64")
+        if ARCH == "x64":
+            # Without it the loader keeps the image below 2 GB, whatever the entropy.
+            self.assertTrue(self.header.IMAGE_FILE_LARGE_ADDRESS_AWARE)
+        for section in self.image.sections:
+            with self.subTest(section=section_name(section)):
+                self.assertFalse(section.IMAGE_SCN_MEM_WRITE and section.IMAGE_SCN_MEM_EXECUTE)
 
     def test_imports_only_system_libraries_every_windows_has(self):
-        imports = self.image.imports()
+        imports = imports_of(self.image)
         # The reader itself works: it sees what the program does import.
         self.assertIn("OpenProcess", imports.get("KERNEL32.DLL", []))
         self.assertIn("AdjustTokenPrivileges", imports.get("ADVAPI32.DLL", []))
@@ -100,20 +150,39 @@ class ProgramImage(unittest.TestCase):
                     self.assertFalse(name.startswith("K32"))
 
     def test_imports_only_what_every_supported_system_exports(self):
-        problems = unsupported_imports(self.image.imports(), read_exports_table(), ARCH)
+        problems = unsupported_imports(imports_of(self.image), read_exports_table(), ARCH)
         self.assertEqual(problems, [], "imports that a supported system lacks:\n  " + "\n  ".join(problems))
 
     def test_asks_for_no_later_system_than_the_oldest_supported(self):
-        self.assertEqual(self.image.os_version, OLDEST_VERSION[ARCH])
-        self.assertEqual(self.image.subsystem_version, OLDEST_VERSION[ARCH])
+        optional = self.optional
+        self.assertEqual((optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion),
+                         OLDEST_VERSION[ARCH])
+        self.assertEqual((optional.MajorSubsystemVersion, optional.MinorSubsystemVersion), OLDEST_VERSION[ARCH])
 
-    def test_carries_version_and_manifest(self):
-        self.assertIn(RT_VERSION, self.image.resource_types())
-        self.assertIn(RT_MANIFEST, self.image.resource_types())
-        self.assertIn("1.00.1".encode("utf-16-le"), self.image.data)
-        self.assertIn(b'requestedExecutionLevel level="highestAvailable"', self.image.data)
+    def test_carries_its_version(self):
+        self.assertEqual(len(resource_data(self.image, RT_VERSION)), 1)
+        fixed = self.image.VS_FIXEDFILEINFO[0]
+        for most, least in ((fixed.FileVersionMS, fixed.FileVersionLS),
+                            (fixed.ProductVersionMS, fixed.ProductVersionLS)):
+            self.assertEqual((most >> 16, most & 0xFFFF, least >> 16, least & 0xFFFF), VERSION_NUMBERS)
+        strings = {}
+        for info in self.image.FileInfo[0]:
+            for table in getattr(info, "StringTable", []):
+                strings.update(table.entries)
+        self.assertEqual(strings.get(b"FileVersion"), VERSION.encode())
+        self.assertEqual(strings.get(b"ProductVersion"), VERSION.encode())
+
+    def test_carries_its_manifest(self):
+        manifests = resource_data(self.image, RT_MANIFEST)
+        self.assertEqual(len(manifests), 1)
+        manifest = ElementTree.fromstring(manifests[0])
+        identity = [e for e in manifest if local_name(e) == "assemblyIdentity"]
+        self.assertEqual(len(identity), 1)
         # A manifest of another architecture stops the program with a side-by-side error.
-        self.assertIn(f'processorArchitecture="{MANIFEST_ARCH[ARCH]}"'.encode(), self.image.data)
+        self.assertEqual(identity[0].get("processorArchitecture"), MANIFEST_ARCH[ARCH])
+        self.assertEqual(identity[0].get("version"), ".".join(map(str, VERSION_NUMBERS)))
+        levels = [e.get("level") for e in manifest.iter() if local_name(e) == "requestedExecutionLevel"]
+        self.assertEqual(levels, ["highestAvailable"])
 
 
 class ExportsCheck(unittest.TestCase):

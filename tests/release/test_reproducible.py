@@ -10,14 +10,13 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from pe_image import PeImage  # noqa: E402
-from throwaway_signer import make_signer, verify  # noqa: E402
+import pefile
+
+from throwaway_signer import make_signer, verify
 
 SOURCE = os.environ.get("RAVLOK_SOURCE_DIR",
                         os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
@@ -65,16 +64,18 @@ def first_difference(a, b):
 def place_in_image(path, offset):
     """What lies at a file offset of a PE image: a named header field, the
     headers, a section, or what follows the last section."""
-    image = PeImage(path)
-    pe = int.from_bytes(image.data[0x3C:0x40], "little")
-    fields = {"TimeDateStamp": (pe + 8, 4), "CheckSum": (pe + 24 + 64, 4)}
-    for field, (at, size) in fields.items():
-        if at <= offset < at + size:
+    image = pefile.PE(path, fast_load=True)
+    # Both are 4 bytes wide.
+    for header, field in ((image.FILE_HEADER, "TimeDateStamp"), (image.OPTIONAL_HEADER, "CheckSum")):
+        at = header.get_field_absolute_offset(field)
+        if at <= offset < at + 4:
             return f"header field {field}"
-    for name, _, _, rawptr, rawsize, _ in image.sections:
-        if rawptr <= offset < rawptr + rawsize:
-            return f"section {name} (+{offset - rawptr:#x})"
-    if offset < min(rawptr for _, _, _, rawptr, rawsize, _ in image.sections if rawsize):
+    for section in image.sections:
+        start, size = section.PointerToRawData, section.SizeOfRawData
+        if start <= offset < start + size:
+            name = section.Name.rstrip(b"\0").decode("latin-1")
+            return f"section {name} (+{offset - start:#x})"
+    if offset < min(s.PointerToRawData for s in image.sections if s.SizeOfRawData):
         return "headers"
     return "after the last section"
 
@@ -136,7 +137,8 @@ class Release(unittest.TestCase):
         self.assertEqual(found, FILES)
         for program, machine in PROGRAMS.items():
             with self.subTest(program=program):
-                self.assertEqual(PeImage(os.path.join(folder, program)).machine, machine)
+                image = pefile.PE(os.path.join(folder, program), fast_load=True)
+                self.assertEqual(image.FILE_HEADER.Machine, machine)
         for text in TEXTS:
             with self.subTest(text=text):
                 data = read(os.path.join(folder, text))
