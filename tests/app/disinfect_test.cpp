@@ -10,11 +10,11 @@
 
 #include "app/disinfect.h"
 #include "base/outcome.h"
-#include "tests/app/trace_capture.h"
-#include "tests/detect/holder_process.h"
-#include "tests/detect/test_bytes.h"
+#include "tests/support/holder_process.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_bytes.h"
+#include "tests/support/trace_capture.h"
 #include "trace/trace.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include "app/startup_entries.h"
 #include "base/outcome.h"
-#include "tests/app/trace_capture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "tests/detect/test_bytes.h"
+#include "tests/support/test_bytes.h"
 
 namespace {
 
 // Every expected value below was computed by zlib's crc32 (Python's
-// zlib.crc32) through tests/detect/make_vectors.py.
+// zlib.crc32) through tests/support/make_vectors.py.
 
 uint32_t CrcOf(const std::string& data) { return Crc32(data.data(), static_cast<uint32_t>(data.size())); }
 

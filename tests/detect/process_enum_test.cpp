@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "detect/process_enum.h"
-#include "tests/app/trace_capture.h"
-#include "tests/detect/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 

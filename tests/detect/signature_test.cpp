@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "base/crc32.h"
-#include "tests/app/trace_capture.h"
-#include "tests/detect/holder_process.h"
-#include "tests/detect/test_bytes.h"
+#include "tests/support/holder_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_bytes.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 

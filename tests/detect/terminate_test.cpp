@@ -10,7 +10,7 @@
 #include "base/guards.h"
 #include "base/outcome.h"
 #include "detect/terminate.h"
-#include "tests/detect/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
 #include "trace/trace.h"

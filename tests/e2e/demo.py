@@ -17,16 +17,12 @@ import subprocess
 import sys
 import time
 
+from places import CLEAN_SHELL, DROPPED, LOG, RUN_KEYS, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WININIT, WORM_SHELL
 from sandbox import ARCH, PROGRAM, SIGNATURES, TEST_BIN, WINE, WINE64, Sandbox
 
+# The demonstration's running copy, in an ordinary folder.
 WORM_FOLDER = "C:\\users\\Public\\Downloads"
 WORM_COPY = WORM_FOLDER + "\\wupdate.exe"
-DROPPED = ("C:\\windows\\system32\\winupdate.exe", "C:\\windows\\system32\\pqonwe.exe")
-RUN_KEYS = ("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
-            "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce")
-WORM_SHELL = "explorer.exe winupdate.exe"
-SYSTEM_INI = "C:\\windows\\system.ini"
-SYSTEM_BAK = "C:\\windows\\system.bak"
 
 
 class DemoMachine(Sandbox):
@@ -59,8 +55,8 @@ def infect(box):
     box.plant_worm(DROPPED[0], SIGNATURES[0])
     box.plant_worm(DROPPED[1], SIGNATURES[1])
     for key in RUN_KEYS:
-        box.reg_add(key, "windowsupdate", DROPPED[0])
-    ini = box.host_path("C:\\windows\\system.ini")
+        box.reg_add(key, VALUE_NAME, DROPPED[0])
+    ini = box.host_path(SYSTEM_INI)
     with open(ini, "ab") as f:
         f.write(f"\r\n[boot]\r\nshell={WORM_SHELL}\r\n".encode())
     # The worm copy runs from an ordinary folder; it would wait ten minutes.
@@ -81,7 +77,7 @@ def wait_running(process, seconds=2.0):
 
 
 def shell_line(box):
-    with open(box.host_path("C:\\windows\\system.ini"), "rb") as f:
+    with open(box.host_path(SYSTEM_INI), "rb") as f:
         for line in f.read().decode("latin-1").splitlines():
             if line.lower().replace(" ", "").startswith("shell="):
                 return line.split("=", 1)[1]
@@ -98,9 +94,9 @@ def infection_table(box):
     for path in DROPPED:
         rows.append(("dropped file", path, "present" if box.exists(path) else "gone"))
     for key in RUN_KEYS:
-        value = box.reg_query(key, "windowsupdate")
-        rows.append(("start-up value", key + "\\windowsupdate", "gone" if value is None else value))
-    rows.append(("system.ini shell", "C:\\windows\\system.ini [boot]", shell_line(box) or "(none)"))
+        value = box.reg_query(key, VALUE_NAME)
+        rows.append(("start-up value", key + "\\" + VALUE_NAME, "gone" if value is None else value))
+    rows.append(("system.ini shell", SYSTEM_INI + " [boot]", shell_line(box) or "(none)"))
     return rows
 
 
@@ -108,7 +104,7 @@ def cleaned(rows):
     """True when no row of the table still shows the infection."""
     for item, _, state in rows:
         if item == "system.ini shell":
-            if state != "explorer.exe" and state != "(none)":
+            if state != CLEAN_SHELL and state != "(none)":
                 return False
         elif state not in ("gone", "ended"):
             return False
@@ -125,7 +121,7 @@ def print_table(rows, title):
 def pending_restart_work(box, nine_x):
     """What the machine will do at its next start, as text lines."""
     if nine_x:
-        path = box.host_path("C:\\windows\\WININIT.INI")
+        path = box.host_path(WININIT)
         if not os.path.exists(path):
             return []
         with open(path, "rb") as f:
@@ -173,7 +169,7 @@ def machine_state(box):
     files = {path: box.read_file(path) if box.exists(path) else None for path in (WORM_COPY, *DROPPED, SYSTEM_INI)}
     return {
         "files": files,
-        "start-up values": {key: box.reg_query(key, "windowsupdate") for key in RUN_KEYS},
+        "start-up values": {key: box.reg_query(key, VALUE_NAME) for key in RUN_KEYS},
         "worm running": box.worm is not None and box.worm.poll() is None,
         "system.bak": box.exists(SYSTEM_BAK),
         "work for the restart": pending_restart_work(box, True) + pending_restart_work(box, False),
@@ -190,12 +186,12 @@ def changes(before, after):
 def report_demo(box, nine_x):
     """Only a report: the machine is shown unchanged afterwards."""
     before = machine_state(box)
-    log_start = len(box.log_lines())
+    log_start = box.trace_mark()
     print("\n== Running Ravlokfix.exe /REPORT" + (" (as a Windows 9x program)" if nine_x else ""))
     code, _ = run_tool(box, nine_x, "/REPORT")
     print(f"== Exit code: {code}")
-    print("\n== Trace log of the run (C:\\windows\\Ravlokfix.log)")
-    for line in box.log_lines()[max(log_start - 1, 0):]:
+    print(f"\n== Trace log of the run ({LOG})")
+    for line in box.trace_since(log_start):
         print("  | " + line)
     print_table(infection_table(box), "The machine after the report")
     differences = changes(before, machine_state(box))
@@ -228,7 +224,7 @@ def main(argv):
     print("\n== Running Ravlokfix.exe" + (" (as a Windows 9x program)" if nine_x else ""))
     code, _ = run_tool(box, nine_x)
     print(f"== Exit code: {code}")
-    print("\n== Trace log of the run (C:\\windows\\Ravlokfix.log)")
+    print(f"\n== Trace log of the run ({LOG})")
     for line in box.log_lines():
         print("  | " + line)
     print_table(infection_table(box), "The machine after the run")

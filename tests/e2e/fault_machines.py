@@ -9,41 +9,17 @@ import re
 import subprocess
 from collections import namedtuple
 
+from messages import FOUND_IN_MEMORY, REMOVED, after_banner
+from places import (CLEAN_SHELL, LOG, PQONWE, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WINUPDATE,
+                    WORM_COPY, WORM_SHELL)
 from sandbox import SIGNATURES, TEST_BIN
 
 CENSUS_PROGRAM = os.path.join(TEST_BIN, "handle_census.exe")
 CENSUS_REPORT = "C:\\handle-census.txt"
 # The one handle a run keeps: its trace log, open until the process ends.
-LOG_HANDLE = ("File", "\\??\\C:\\windows\\Ravlokfix.log")
-
-SYSTEM_DIR = "C:\\windows\\system32"
-WINUPDATE = SYSTEM_DIR + "\\winupdate.exe"
-PQONWE = SYSTEM_DIR + "\\pqonwe.exe"
-WORM_COPY = "C:\\Temp\\winupd.exe"
-SYSTEM_INI = "C:\\windows\\system.ini"
-SYSTEM_BAK = "C:\\windows\\system.bak"
-LOG = "C:\\windows\\Ravlokfix.log"
-RUN_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
-RUNONCE_KEY = "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
-WORM_SHELL = "explorer.exe winupdate.exe"
-
-BANNER_LINES = 3
-FOUND_IN_MEMORY = "Infected process was found in memory\n"
-NOT_IN_MEMORY = "Infected process was not found in memory\n"
-REMOVED = "Infection was found and removed\n"
-NOTHING = "No infection found\n"
-FAILED = "Infection was found.  An error occurred in the disinfection process.\n"
-UNCHECKED = "Some checks could not be made: see the trace log.\n"
-RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
-           "Please restart the computer now.\n")
+LOG_HANDLE = ("File", "\\??\\" + LOG)
 
 Census = namedtuple("Census", "before after new gone")
-
-
-def after_banner(stdout):
-    """The console output after the banner's three lines."""
-    parts = stdout.split("\n", BANNER_LINES)
-    return parts[BANNER_LINES] if len(parts) > BANNER_LINES else ""
 
 
 # --- the run with its census ---------------------------------------------------
@@ -86,8 +62,8 @@ class Infection:
             box.plant_worm(path, SIGNATURES[n % 2])
         self.system_ini = infected_system_ini(box)
         box.write_file(SYSTEM_INI, self.system_ini)
-        box.reg_add(RUN_KEY, "windowsupdate", WINUPDATE)
-        box.reg_add(RUNONCE_KEY, "windowsupdate", WINUPDATE)
+        for key in (RUN_KEY, RUNONCE_KEY):
+            box.reg_add(key, VALUE_NAME, WINUPDATE)
         self.paths = list(dict.fromkeys(running + dropped))
         self.processes = [start_program(test, box, path) for path in running]
 
@@ -99,10 +75,10 @@ class Infection:
             test.assertEqual(process.wait(timeout=30), 0, "a worm copy was not ended by the tool")
         for path in self.paths:
             test.assertFalse(self.box.exists(path), path)
-        test.assertIsNone(self.box.reg_query(RUN_KEY, "windowsupdate"))
-        test.assertIsNone(self.box.reg_query(RUNONCE_KEY, "windowsupdate"))
+        for key in (RUN_KEY, RUNONCE_KEY):
+            test.assertIsNone(self.box.reg_query(key, VALUE_NAME), key)
         test.assertEqual(self.box.read_file(SYSTEM_INI).decode("latin-1"),
-                         self.system_ini.replace(WORM_SHELL, "explorer.exe"))
+                         self.system_ini.replace(WORM_SHELL, CLEAN_SHELL))
         test.assertEqual(self.box.read_file(SYSTEM_BAK).decode("latin-1"), self.system_ini)
 
 

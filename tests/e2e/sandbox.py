@@ -11,6 +11,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 import wormify  # noqa: E402
+from places import LOG  # noqa: E402
 
 SIGNATURES = wormify.SIGNATURES
 
@@ -74,7 +75,7 @@ class Sandbox:
         return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
 
     def log_text(self):
-        path = os.path.join(self.windows_dir, "Ravlokfix.log")
+        path = self.host_path(LOG)
         if not os.path.exists(path):
             return None
         with open(path, "rb") as f:
@@ -83,6 +84,15 @@ class Sandbox:
     def log_lines(self):
         text = self.log_text()
         return [] if text is None else text.split("\r\n")
+
+    def trace_mark(self):
+        """Where the trace lines of the next run begin (see trace_since)."""
+        return max(len(self.log_lines()) - 1, 0)
+
+    def trace_since(self, mark):
+        """The whole lines (each ended by its line end) that the trace log
+        gained since trace_mark() gave mark."""
+        return self.log_lines()[mark:-1]
 
     # --- running things ----------------------------------------------------
     def wine(self, *args, env=None, check=True, timeout=120, stdin=subprocess.DEVNULL, own_session=False):
@@ -119,6 +129,14 @@ class Sandbox:
             proc = subprocess.run([WINE, program, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
                                   stdin=subprocess.DEVNULL, timeout=300, cwd=cwd)
         return Result(proc.returncode, proc.stdout.decode("latin-1").replace("\r\n", "\n"))
+
+    def run_traced(self, *args, run=None, **kwargs):
+        """Runs the tool (through run, e.g. the handle census, when given:
+        run(*args, **kwargs)); returns what the run returned and the trace
+        lines of this run."""
+        mark = self.trace_mark()
+        res = (run or self.run_program)(*args, **kwargs)
+        return res, self.trace_since(mark)
 
     def keep_server(self):
         """Keeps this prefix's server (and so its drivers and services) up."""

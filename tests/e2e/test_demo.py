@@ -4,6 +4,8 @@ harmless stand-ins is clean after the run and the restart."""
 import unittest
 
 import demo
+from messages import FOUND_IN_MEMORY, REMOVED, RESTART
+from places import PQONWE
 from sandbox import SandboxTestCase
 
 
@@ -18,12 +20,10 @@ class DemoScenario(SandboxTestCase):
 
         code, console = demo.run_tool(self.box, nine_x, echo=False)
         self.assertEqual(code, 2, console)
-        self.assertIn("Infected process was found in memory\n", console)
-        self.assertTrue(console.endswith("Infection was found and removed\n"
-                                         "Restarting the computer is needed to complete the disinfection process.\n"
-                                         "Please restart the computer now.\n"), console)
+        self.assertIn(FOUND_IN_MEMORY, console)
+        self.assertTrue(console.endswith(REMOVED + RESTART), console)
         after_run = {where: state for _, where, state in demo.infection_table(self.box)}
-        self.assertEqual(after_run[demo.DROPPED[1]], "present", "held open until the restart")
+        self.assertEqual(after_run[PQONWE], "present", "held open until the restart")
         self.assertEqual(after_run["wupdate.exe"], "ended")
 
         demo.restart(self.box)

@@ -6,36 +6,13 @@ import re
 import unittest
 
 import standin
-from fault_machines import LOG, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, WORM_COPY, Infection, file_state
-from sandbox import PROGRAM, SEAM_PROGRAM, SandboxTestCase
+from fault_machines import Infection, file_state
+from messages import (BANNER_FIRST, DISINFECT, LOGON, NOT_IN_MEMORY, NOTHING, OUTCOMES, REFUSED, VERSION, VERSION_LINE,
+                      banner_and_rest, exiting, refusal, shown)
+from places import LOG, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WORM_COPY
+from sandbox import SEAM_PROGRAM, SandboxTestCase
 
-VERSION = "Ravlokfix v1.00.1\n"
-BANNER_FIRST = "W32/Ravlok.B Removal Tool ver 1.00.1\n"
-REFUSED = 87
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-LOGON = "Please log on to this workstation with administrator rights and\nrun the tool again."
-RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
-           "Please restart the computer now.\n")
-
-
-def banner_and_rest(test, stdout):
-    """Checks the banner (first line, one notice line, an empty line) and returns the rest."""
-    test.assertTrue(stdout.startswith(BANNER_FIRST), stdout)
-    lines = stdout[len(BANNER_FIRST):].split("\n", 2)
-    test.assertTrue(lines[0], "the notice line is missing")
-    test.assertEqual(lines[1], "")
-    return lines[2] if len(lines) > 2 else ""
-
-
-def shown(argument):
-    """An argument as a refusal names it: control characters as '?', cut after 40."""
-    text = re.sub("[\x00-\x1f\x7f]", "?", argument)
-    return text if len(text) <= 40 else text[:40] + "..."
-
-
-def refusal(argument):
-    """The console line of a refused argument, before the usage text."""
-    return f'Unknown argument "{shown(argument)}": nothing was done.\n\n'
 
 
 def usage_text(test, box):
@@ -72,20 +49,19 @@ class Switches(SandboxTestCase):
                 res = self.box.run_program(arg)
                 self.assertEqual(res.code, 0)
                 rest = banner_and_rest(self, res.stdout)
-                self.assertNotIn("No infection found", rest)
-                self.assertEqual(self.box.log_lines()[-2], "Exiting, return value 0")
+                self.assertNotIn(NOTHING.strip(), rest)
+                self.assertEqual(self.box.log_lines()[-2], exiting(0))
 
 
 class CleanMachine(SandboxTestCase):
     def check_clean_run(self):
         res = self.box.run_program()
         self.assertEqual(res.code, 0)
-        rest = banner_and_rest(self, res.stdout)
-        self.assertTrue(rest.endswith("No infection found\n"), rest)
+        self.assertEqual(banner_and_rest(self, res.stdout), NOT_IN_MEMORY + NOTHING)
         lines = self.box.log_lines()
-        self.assertEqual(lines[0], "Ravlokfix v1.00.1")
-        self.assertIn("[QRTK - Disinfect_Ravlok]", lines)
-        self.assertEqual(lines[-2:], ["Exiting, return value 0", ""])
+        self.assertEqual(lines[0], VERSION_LINE)
+        self.assertIn(DISINFECT, lines)
+        self.assertEqual(lines[-2:], [exiting(0), ""])
         return lines
 
     def test_clean_run_nt(self):
@@ -111,7 +87,7 @@ class AdministratorGate(SandboxTestCase):
         res = self.box.run_program(program=SEAM_PROGRAM, env={"RAVLOKFIX_TEST_PROBES": "admin=0"})
         self.assertEqual(res.code, 0)
         self.assertEqual(banner_and_rest(self, res.stdout), LOGON)
-        self.assertEqual(self.box.log_lines(), ["Ravlokfix v1.00.1", ""])
+        self.assertEqual(self.box.log_lines(), [VERSION_LINE, ""])
 
     def test_refusal_is_silent_with_silent_switch(self):
         res = self.box.run_program("/SILENT", program=SEAM_PROGRAM, env={"RAVLOKFIX_TEST_PROBES": "admin=0"})
@@ -121,46 +97,19 @@ class AdministratorGate(SandboxTestCase):
     def test_9x_family_has_no_gate(self):
         res = self.box.run_program(program=SEAM_PROGRAM, env={"RAVLOKFIX_TEST_PROBES": "nt=0,kind=1,admin=0"})
         self.assertEqual(res.code, 0)
-        self.assertTrue(banner_and_rest(self, res.stdout).endswith("No infection found\n"))
+        self.assertEqual(banner_and_rest(self, res.stdout), NOT_IN_MEMORY + NOTHING)
 
 
 class OutcomeTable(SandboxTestCase):
     """Outcome values preset as the sequence would leave them."""
 
-    CASES = [
-        # preset, args, exit code, console after the run, trace lines before the exit line
-        ("", [], 0, "No infection found\n", []),
-        ("errors=1", [], 0, "No infection found\n", []),
-        ("infection=2", [], 1, "Infection was found and removed\n", ["Infections were found and removed."]),
-        ("infection=2,reboot=1", [], 2, "Infection was found and removed\n" + RESTART,
-         ["Infections were found and removed.",
-          "Restarting the computer is needed to complete the disinfection process."]),
-        ("infection=2,reboot=2", [], 2, "Infection was found and removed\n" + RESTART,
-         ["Infections were found and removed.",
-          "Restarting the computer is needed to complete the disinfection process."]),
-        ("infection=2,errors=1", [], 3,
-         "Infection was found.  An error occurred in the disinfection process.\n",
-         ["Infections were found.  An error occurred in the disinfection process."]),
-        ("infection=2,errors=1,reboot=1", [], 3,
-         "Infection was found.  An error occurred in the disinfection process.\n" + RESTART,
-         ["Infections were found.  An error occurred in the disinfection process.",
-          "Restarting the computer is needed to complete the disinfection process."]),
-        ("infection=2,errors=1,reboot=1", ["/SILENT"], 0, "", []),
-    ]
-
     def test_outcome_table(self):
-        for preset, args, code, console, trace in self.CASES:
+        for preset, args, code, console, trace in OUTCOMES:
             with self.subTest(preset=preset, args=args):
-                log_before = len(self.box.log_lines())
-                res = self.box.run_program(*args, program=SEAM_PROGRAM,
-                                           env={"RAVLOKFIX_TEST_OUTCOME": preset})
+                res, lines = self.box.run_traced(*args, program=SEAM_PROGRAM, env={"RAVLOKFIX_TEST_OUTCOME": preset})
                 self.assertEqual(res.code, code)
-                rest = banner_and_rest(self, res.stdout)
-                self.assertTrue(rest.endswith(console), rest)
-                if not console:
-                    self.assertNotIn("infection", rest.lower().replace("infected process", ""))
-                lines = self.box.log_lines()[max(log_before - 1, 0):]
-                exit_at = lines.index(f"Exiting, return value {code}")
+                self.assertEqual(banner_and_rest(self, res.stdout), console)
+                exit_at = lines.index(exiting(code))
                 self.assertEqual(lines[exit_at - len(trace):exit_at], trace)
                 if not trace:
                     self.assertFalse(any("Infections were" in l or "Restarting" in l for l in lines))
@@ -203,14 +152,12 @@ class RefusedArguments(SandboxTestCase):
 
         for args, named in self.CASES:
             with self.subTest(args=args[:2]):
-                log_before = self.box.log_lines()[:-1]
-                res = self.box.run_program(*args)
+                res, lines = self.box.run_traced(*args)
                 self.assertEqual(res.code, REFUSED)
                 self.assertEqual(res.stdout, "" if "/QUIET" in args else refusal(named) + usage)
-                self.assertEqual(self.box.log_lines()[len(log_before):],
-                                 ["Ravlokfix v1.00.1",
-                                  f'Command line refused: unknown argument "{shown(named)}". Nothing was done.',
-                                  f"Exiting, return value {REFUSED}", ""])
+                self.assertEqual(lines, [VERSION_LINE,
+                                         f'Command line refused: unknown argument "{shown(named)}". Nothing was done.',
+                                         exiting(REFUSED)])
 
                 after = file_state(self.box)
                 after.pop(log)
@@ -218,7 +165,7 @@ class RefusedArguments(SandboxTestCase):
                 self.assertFalse(self.box.exists(SYSTEM_BAK))
                 self.assertEqual(self.box.read_file(SYSTEM_INI).decode("latin-1"), infection.system_ini)
                 for key in (RUN_KEY, RUNONCE_KEY):
-                    self.assertIsNotNone(self.box.reg_query(key, "windowsupdate"), key)
+                    self.assertIsNotNone(self.box.reg_query(key, VALUE_NAME), key)
                 self.assertTrue(all(p.poll() is None for p in infection.processes), "a worm copy was ended")
                 self.assertEqual(standin.requests(self.box), [], "the scanner was switched")
 

@@ -4,6 +4,7 @@ limits and the longest command lines. Each run ends with its exit code and
 message, loses nothing, and leaves open no handle but its trace log (counted
 by handle_census.exe, which runs the program's entry point)."""
 
+import functools
 import os
 import re
 import shutil
@@ -13,48 +14,27 @@ import time
 import unittest
 
 import standin
-from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, FAILED, FOUND_IN_MEMORY, LOG, LOG_HANDLE,
-                            NOT_IN_MEMORY, NOTHING, PQONWE, REMOVED, RESTART, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK,
-                            SYSTEM_INI, UNCHECKED, WINUPDATE, WORM_COPY, Infection, after_banner, census_run,
+from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, LOG_HANDLE, Infection, census_run,
                             debugger_text, file_state, folder_of_length, infected_system_ini, obey_file_permissions,
                             set_key_dacl, set_read_only, start_program, stderr_size)
+from messages import (DISINFECT, FAILED, FOUND_IN_MEMORY, NOT_IN_MEMORY, NOTHING, PID, REFUSED, REMOVED, REPLACE,
+                      RESTART, TRACE_REMOVED, UNCHECKED, VERSION, VERSION_LINE, after_banner, deleted, exiting,
+                      not_infected, refusal, value_status)
+from places import (LOG, PQONWE, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WINUPDATE, WORM_COPY,
+                    subkey)
 from reboot_machines import hold_file, pending_operations, start_in_background
 from sandbox import PROGRAM, SEAM_PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
-from test_entry import REFUSED, refusal
-
-REPLACE = "[QRTK - ReplaceFile]: "
-PID = r" \(PID=0x[0-9a-f]+\)"
-
-
-def not_infected(path):
-    return f"file {path} is not infected or doesn't exit"
-
-
-def deleted(path, result=1):
-    return f'Deleting file "{path}", result={result}'
-
-
-def subkey(key):
-    """The key's path under its root, as the trace names it."""
-    return key.split("\\", 1)[1]
-
-
-def value_status(key, status):
-    word = "OK" if status == 0 else "failed"
-    return f"Value windowsupdate of {subkey(key)} was deleted with status: {word} (0x{status:x})"
 
 
 class FaultCase(SandboxTestCase):
     def run_counted(self, *args, **kwargs):
         """A run through the census; returns its result and its trace lines,
         and checks that it leaves open no handle but its log."""
-        before = len(self.box.log_lines())
-        res, census = census_run(self.box, *args, **kwargs)
-        lines = self.box.log_lines()[max(before - 1, 0):-1]
+        (res, census), lines = self.box.run_traced(*args, run=functools.partial(census_run, self.box), **kwargs)
         self.assertEqual(census.new, [LOG_HANDLE], census)
         self.assertEqual(census.gone, [], census)
         if lines:
-            self.assertEqual(lines[-1], f"Exiting, return value {res.code}")
+            self.assertEqual(lines[-1], exiting(res.code))
         return res, lines
 
 
@@ -72,10 +52,10 @@ class LogFile(FaultCase):
         self.assertEqual(os.listdir(self.box.host_path(LOG)), [])
 
         messages = debugger_text(self.box, since).split("\n")
-        self.assertEqual(messages[:2], ["Ravlokfix v1.00.1", "[QRTK - Disinfect_Ravlok]"])
+        self.assertEqual(messages[:2], [VERSION_LINE, DISINFECT])
         for path in infection.paths:
             self.assertIn(deleted(path), messages)
-        self.assertEqual(messages[-3:], ["Infections were found and removed.", "Exiting, return value 1", ""])
+        self.assertEqual(messages[-3:], [TRACE_REMOVED, exiting(1), ""])
 
 
 class KilledRun(FaultCase):
@@ -102,7 +82,7 @@ class KilledRun(FaultCase):
         text = self.box.log_text()
         self.assertTrue(text.endswith("\r\n"), text[-200:])
         lines = text.split("\r\n")[:-1]
-        self.assertEqual(lines[:2], ["Ravlokfix v1.00.1", "[QRTK - Disinfect_Ravlok]"])
+        self.assertEqual(lines[:2], [VERSION_LINE, DISINFECT])
         self.assertRegex(lines[-2], "^Process " + re.escape(path) + PID + " is infection$")
         self.assertEqual(lines[-1], f"Process {path} terminated with status 1")
         for line in lines[2:-2]:
@@ -119,7 +99,7 @@ class KilledRun(FaultCase):
         res, second_lines = self.run_counted()
         infection.assert_removed(self, res)
         self.assertEqual(self.box.log_lines()[:len(lines)], lines)
-        self.assertEqual(second_lines[0], "Ravlokfix v1.00.1")
+        self.assertEqual(second_lines[0], VERSION_LINE)
         self.assertIn(deleted(WINUPDATE), second_lines)
         self.assertIn(deleted(PQONWE), second_lines)
         # The killed program is gone: only the census program is walked.
@@ -143,7 +123,7 @@ class ConsoleEvent(FaultCase):
         self.assertEqual(res.code, 0, "the event was not sent")
         self.assertEqual(worm.wait(timeout=30), 0)
         lines = self.box.log_lines()
-        self.assertIn("[QRTK - Disinfect_Ravlok]: Console event 0 ends the run.", lines)
+        self.assertIn(DISINFECT + ": Console event 0 ends the run.", lines)
         self.assertFalse([line for line in lines if line.startswith("Exiting")])
         switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
         self.assertEqual(switches, [b"0\0", b"0\0", b"1\0", b"1\0"])
@@ -156,7 +136,7 @@ class UncaughtFault(FaultCase):
 
     CASES = [
         # planted fault, exit code, the run's last trace line
-        ("access_violation", 0xC0000005, "[QRTK - Disinfect_Ravlok]: Fault C0000005 ends the run."),
+        ("access_violation", 0xC0000005, DISINFECT + ": Fault C0000005 ends the run."),
         # The stack protector's end writes no line: nothing but the scanner's
         # switch runs in a process whose stack is damaged.
         ("stack_smash", 0xC0000409, None),
@@ -168,9 +148,9 @@ class UncaughtFault(FaultCase):
         self.box.plant_worm(WINUPDATE)
         for fault, status, last_line in self.CASES:
             with self.subTest(fault):
-                before = len(self.box.log_lines())
-                res = self.box.wine(os.path.join(TEST_BIN, "exit_status.exe"), SEAM_PROGRAM, check=False,
-                                    env={"RAVLOKFIX_TEST_FAULT": fault})
+                res, lines = self.box.run_traced(os.path.join(TEST_BIN, "exit_status.exe"), SEAM_PROGRAM,
+                                                 run=self.box.wine, check=False,
+                                                 env={"RAVLOKFIX_TEST_FAULT": fault})
                 self.assertEqual(res.code, 0, res.stdout)
                 self.assertEqual(res.stdout.splitlines()[-1], f"exit status {status:08X}")
                 switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
@@ -178,7 +158,6 @@ class UncaughtFault(FaultCase):
                 # Cut short inside the step: the copy is still there, and the
                 # run never reached its end.
                 self.assertTrue(self.box.exists(WINUPDATE))
-                lines = self.box.log_lines()[max(before - 1, 0):-1]
                 self.assertFalse([line for line in lines if line.startswith("Exiting")])
                 if last_line:
                     self.assertEqual(lines[-1], last_line)
@@ -202,7 +181,7 @@ class SecondRun(FaultCase):
         self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + NOTHING)
         self.assertIn(not_infected(WINUPDATE), lines)
         self.assertIn(not_infected(PQONWE), lines)
-        self.assertIn(value_status(RUN_KEY, 2), lines)
+        self.assertIn(value_status(subkey(RUN_KEY), 2), lines)
         self.assertFalse([line for line in lines if line.startswith(REPLACE)])
 
         # Nothing harmed: the files the run rewrites hold what they held, the
@@ -310,7 +289,7 @@ class RefusingFilesAndKeys(FaultCase):
         self.box.write_file(SYSTEM_INI, infected)
         self.box.write_file(SYSTEM_BAK, b"an older backup\r\n")
         set_read_only(self.box, SYSTEM_BAK)
-        self.box.reg_add(RUN_KEY, "windowsupdate", WINUPDATE)
+        self.box.reg_add(RUN_KEY, VALUE_NAME, WINUPDATE)
         res, lines = self.run_counted()
         # Without its backup system.ini is left as it is, and the run fails.
         self.assertEqual(res.code, 3, res.stdout)
@@ -319,15 +298,15 @@ class RefusingFilesAndKeys(FaultCase):
         self.assertEqual(self.box.read_file(SYSTEM_INI).decode("latin-1"), infected)
         self.assertEqual(self.box.read_file(SYSTEM_BAK), b"an older backup\r\n")
         self.assertFalse(self.box.exists(WINUPDATE))
-        self.assertIn(value_status(RUN_KEY, 0), lines)
-        self.assertIsNone(self.box.reg_query(RUN_KEY, "windowsupdate"))
+        self.assertIn(value_status(subkey(RUN_KEY), 0), lines)
+        self.assertIsNone(self.box.reg_query(RUN_KEY, VALUE_NAME))
 
     def test_start_up_key_without_write_access(self):
         # Wine checks a key's DACL: read access alone, for everyone.
         self.box.keep_server()
         self.box.plant_worm(WINUPDATE)
-        self.box.reg_add(RUN_KEY, "windowsupdate", WINUPDATE)
-        self.box.reg_add(RUNONCE_KEY, "windowsupdate", WINUPDATE)
+        self.box.reg_add(RUN_KEY, VALUE_NAME, WINUPDATE)
+        self.box.reg_add(RUNONCE_KEY, VALUE_NAME, WINUPDATE)
         set_key_dacl(self.box, "MACHINE\\" + subkey(RUN_KEY), "D:P(A;;KR;;;WD)")
         res, lines = self.run_counted()
         # The value is left and traced, and the run failed: the worm would
@@ -335,9 +314,9 @@ class RefusingFilesAndKeys(FaultCase):
         self.assertEqual(res.code, 3, res.stdout)
         self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + FAILED)
         self.assertIn(f"Cannot open key {subkey(RUN_KEY)} 0x5", lines)
-        self.assertEqual(self.box.reg_query(RUN_KEY, "windowsupdate"), WINUPDATE)
-        self.assertIn(value_status(RUNONCE_KEY, 0), lines)
-        self.assertIsNone(self.box.reg_query(RUNONCE_KEY, "windowsupdate"))
+        self.assertEqual(self.box.reg_query(RUN_KEY, VALUE_NAME), WINUPDATE)
+        self.assertIn(value_status(subkey(RUNONCE_KEY), 0), lines)
+        self.assertIsNone(self.box.reg_query(RUNONCE_KEY, VALUE_NAME))
         self.assertFalse(self.box.exists(WINUPDATE))
 
 
@@ -430,7 +409,7 @@ class CommandLine(FaultCase):
                     self.assertTrue(res.stdout.startswith(refusal(args[0]) + "Usage: "), res.stdout)
                     self.assertEqual(census.new, [LOG_HANDLE])
                 else:
-                    self.assertEqual((res.code, res.stdout), (0, "Ravlokfix v1.00.1\n"))
+                    self.assertEqual((res.code, res.stdout), (0, VERSION))
                     self.assertEqual(census.new, [])
                 self.assertEqual(census.gone, [])
 

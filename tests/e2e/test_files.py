@@ -4,24 +4,14 @@ line, removed by real runs of the program, from recognition to exit code."""
 import os
 import unittest
 
+from messages import (BANNER_FIRST, FAILED, NOT_IN_MEMORY, NOTHING, REMOVED, REPLACE, TRACE_REMOVED, after_banner,
+                      deleted, exiting, not_infected, value_status)
+from places import (PQONWE, RUN, RUNONCE, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WINLOGON, WINUPDATE, WORM_SHELL,
+                    WOW64_DIR)
 from sandbox import ARCH, SIGNATURES, TEST_BIN, SandboxTestCase, wormify
 
-SYSTEM_DIR = "C:\\windows\\system32"
-WINUPDATE = SYSTEM_DIR + "\\winupdate.exe"
-PQONWE = SYSTEM_DIR + "\\pqonwe.exe"
-SYSTEM_INI = "C:\\windows\\system.ini"
-SYSTEM_BAK = "C:\\windows\\system.bak"
-RUN = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
-RUNONCE = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
-WINLOGON = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon"
-
-BANNER_FIRST = "W32/Ravlok.B Removal Tool ver 1.00.1\n"
-FOUND = "Infection was found and removed\n"
-NOTHING = "No infection found\n"
-FAILED = "Infection was found.  An error occurred in the disinfection process.\n"
-
 # Lines of the steps under test; other steps may trace in between.
-OWN_LINES = ("file ", "Deleting file ", "[QRTK - ReplaceFile]", "[QRTK - FileExist]", "Value ", "Cannot open key ",
+OWN_LINES = ("file ", "Deleting file ", REPLACE, "[QRTK - FileExist]", "Value ", "Cannot open key ",
              "system.ini boot.shell=", "cannot make win.ini backup copy")
 
 
@@ -30,29 +20,18 @@ def idle_program():
         return f.read()
 
 
-def not_infected(path):
-    return f"file {path} is not infected or doesn't exit"
-
-
-def deleted(path):
-    return [f"[QRTK - ReplaceFile]: Delete operation ({path}).",
+def deletion(path):
+    """Every line of a dropped file's deletion."""
+    return [f"{REPLACE}Delete operation ({path}).",
             f"[QRTK - FileExist]: File {path} exists.",
-            f"[QRTK - ReplaceFile]: Src file exists ({path}).",
-            f"[QRTK - ReplaceFile]: File was deleted ({path}).",
-            f'Deleting file "{path}", result=1']
-
-
-def value_status(key, status):
-    word = "OK" if status == 0 else "failed"
-    return f"Value windowsupdate of {key} was deleted with status: {word} (0x{status:x})"
+            f"{REPLACE}Src file exists ({path}).",
+            f"{REPLACE}File was deleted ({path}).",
+            deleted(path)]
 
 
 # The 64-bit program also looks in the 32-bit system folder and in the 32-bit
 # registry view, after the native places: HKLM's Run key has a 32-bit view of
 # its own, HKCU's RunOnce key is shared by both views.
-WOW64_DIR = "C:\\windows\\syswow64"
-
-
 def wow64_not_infected():
     if ARCH != "x64":
         return []
@@ -75,11 +54,9 @@ class RemovalCase(SandboxTestCase):
 
     def run_tool(self, *args, **kwargs):
         """Runs the program; returns its result and the trace lines of this run."""
-        before = len(self.box.log_lines())
-        res = self.box.run_program(*args, **kwargs)
-        lines = self.box.log_lines()[max(before - 1, 0):-1]
+        res, lines = self.box.run_traced(*args, **kwargs)
         self.assertTrue(res.stdout.startswith(BANNER_FIRST), res.stdout)
-        self.assertEqual(lines[-1], f"Exiting, return value {res.code}")
+        self.assertEqual(lines[-1], exiting(res.code))
         return res, lines
 
     def own(self, lines):
@@ -95,13 +72,13 @@ class DroppedFiles(RemovalCase):
         self.box.plant_worm(PQONWE, SIGNATURES[1])
         res, lines = self.run_tool()
         self.assertEqual(res.code, 1)
-        self.assertTrue(res.stdout.endswith(FOUND), res.stdout)
+        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + REMOVED)
         self.assertFalse(self.box.exists(WINUPDATE))
         self.assertFalse(self.box.exists(PQONWE))
         self.assertEqual(self.own(lines),
-                         deleted(WINUPDATE) + deleted(PQONWE) + wow64_not_infected() +
+                         deletion(WINUPDATE) + deletion(PQONWE) + wow64_not_infected() +
                          self.clean_registry_lines(nine_x))
-        self.assertEqual(lines[-2], "Infections were found and removed.")
+        self.assertEqual(lines[-2], TRACE_REMOVED)
 
     def test_both_dropped_files_are_removed(self):
         self.check_both_removed()
@@ -113,7 +90,7 @@ class DroppedFiles(RemovalCase):
     def test_clean_machine(self):
         res, lines = self.run_tool()
         self.assertEqual(res.code, 0)
-        self.assertTrue(res.stdout.endswith(NOTHING), res.stdout)
+        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + NOTHING)
         self.assertEqual(self.own(lines), [not_infected(WINUPDATE), not_infected(PQONWE)] + wow64_not_infected() +
                          self.clean_registry_lines())
 
@@ -124,8 +101,8 @@ class DroppedFiles(RemovalCase):
         cases = [
             # what, winupdate.exe, pqonwe.exe, exit code, console, removed
             ("same name, other content; short copy", idle_program(), worm[:8191], 0, NOTHING, set()),
-            ("signature over exactly 8192 bytes", idle_program(), exact, 1, FOUND, {PQONWE}),
-            ("signature, then other bytes", worm[:8192] + b"\0" * 100, None, 1, FOUND, {WINUPDATE}),
+            ("signature over exactly 8192 bytes", idle_program(), exact, 1, REMOVED, {PQONWE}),
+            ("signature, then other bytes", worm[:8192] + b"\0" * 100, None, 1, REMOVED, {WINUPDATE}),
         ]
         for what, first, second, code, console, removed in cases:
             with self.subTest(what):
@@ -136,27 +113,28 @@ class DroppedFiles(RemovalCase):
                         content[path] = data
                 res, lines = self.run_tool()
                 self.assertEqual(res.code, code)
-                self.assertTrue(res.stdout.endswith(console), res.stdout)
+                self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + console)
+                self.assertEqual(self.own(lines),
+                                 [line for path in (WINUPDATE, PQONWE)
+                                  for line in (deletion(path) if path in removed else [not_infected(path)])] +
+                                 wow64_not_infected() + self.clean_registry_lines())
                 for path in (WINUPDATE, PQONWE):
                     if path in removed:
                         self.assertFalse(self.box.exists(path))
-                        self.assertIn(f'Deleting file "{path}", result=1', lines)
-                    else:
-                        self.assertIn(not_infected(path), lines)
-                        if path in content:
-                            self.assertEqual(self.box.read_file(path), content[path])
-                            os.remove(self.box.host_path(path))
+                    elif path in content:
+                        self.assertEqual(self.box.read_file(path), content[path])
+                        os.remove(self.box.host_path(path))
 
     def test_silent_run_on_an_infected_machine(self):
         self.box.plant_worm(WINUPDATE, SIGNATURES[0])
         self.box.plant_worm(PQONWE, SIGNATURES[1])
         res, lines = self.run_tool("/SILENT")
         self.assertEqual(res.code, 0)
-        for message in (FOUND, NOTHING, FAILED, "Restarting"):
+        for message in (REMOVED, NOTHING, FAILED, "Restarting"):
             self.assertNotIn(message.strip(), res.stdout)
         self.assertFalse(self.box.exists(WINUPDATE))
         self.assertFalse(self.box.exists(PQONWE))
-        self.assertEqual(lines[-1], "Exiting, return value 0")
+        self.assertEqual(lines[-1], exiting(0))
         self.assertFalse(any(line.startswith(("Infections were", "Restarting")) for line in lines), lines)
 
 
@@ -171,29 +149,28 @@ class StartupValues(RemovalCase):
         data = "C:\\windows\\system32\\no-such-worm.exe"
         for root in ("HKLM", "HKCU"):
             for key in (RUN, RUNONCE):
-                self.box.reg_add(f"{root}\\{key}", "windowsupdate", data)
+                self.box.reg_add(f"{root}\\{key}", VALUE_NAME, data)
         self.box.reg_add(f"HKLM\\{RUN}", "neighbour", data)
         res, lines = self.run_tool()
         self.assertEqual(res.code, 0)
-        self.assertTrue(res.stdout.endswith(NOTHING), res.stdout)
-        statuses = run_statuses(0) + [value_status(RUNONCE, 0)]
-        self.assertEqual(self.own(lines)[-len(statuses):], statuses)
-        self.assertIsNone(self.box.reg_query(f"HKLM\\{RUN}", "windowsupdate"))
-        self.assertIsNone(self.box.reg_query(f"HKCU\\{RUNONCE}", "windowsupdate"))
-        self.assertEqual(self.box.reg_query(f"HKCU\\{RUN}", "windowsupdate"), data)
-        self.assertEqual(self.box.reg_query(f"HKLM\\{RUNONCE}", "windowsupdate"), data)
+        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + NOTHING)
+        no_files = [not_infected(WINUPDATE), not_infected(PQONWE)] + wow64_not_infected()
+        self.assertEqual(self.own(lines), no_files + run_statuses(0) + [value_status(RUNONCE, 0)])
+        self.assertIsNone(self.box.reg_query(f"HKLM\\{RUN}", VALUE_NAME))
+        self.assertIsNone(self.box.reg_query(f"HKCU\\{RUNONCE}", VALUE_NAME))
+        self.assertEqual(self.box.reg_query(f"HKCU\\{RUN}", VALUE_NAME), data)
+        self.assertEqual(self.box.reg_query(f"HKLM\\{RUNONCE}", VALUE_NAME), data)
         self.assertEqual(self.box.reg_query(f"HKLM\\{RUN}", "neighbour"), data)
 
         # Once gone, each is reported as a failed deletion; a RunOnce key
         # that exists without the value as well.
         res, lines = self.run_tool()
-        statuses = run_statuses(2) + [value_status(RUNONCE, 2)]
-        self.assertEqual(self.own(lines)[-len(statuses):], statuses)
+        self.assertEqual(self.own(lines), no_files + run_statuses(2) + [value_status(RUNONCE, 2)])
 
 
 class SystemIni(RemovalCase):
     def test_shell_line_is_repaired_after_a_backup(self):
-        worm_line = "explorer.exe winupdate.exe"
+        worm_line = WORM_SHELL
         long_line = "explorer.exe " + "w" * 290 + ".exe"
         head = "[386Enh]\r\nwoafont=dosapp.fon\r\n"
         tail = "system.drv=system.drv\r\n[mci]\r\ncdaudio=mcicda.drv\r\n"
@@ -219,7 +196,7 @@ class SystemIni(RemovalCase):
                 self.box.write_file(SYSTEM_INI, before)
                 res, lines = self.run_tool()
                 self.assertEqual(res.code, 0)
-                self.assertTrue(res.stdout.endswith(NOTHING), res.stdout)
+                self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + NOTHING)
                 self.assertEqual(self.box.read_file(SYSTEM_INI).decode("latin-1"), after)
                 self.assertEqual(self.box.read_file(SYSTEM_BAK).decode("latin-1"), before)
                 expected = [] if traced is None else [f"system.ini boot.shell={traced}, updating"]
@@ -230,7 +207,7 @@ class SystemIni(RemovalCase):
         os.remove(self.box.host_path(SYSTEM_INI))
         res, lines = self.run_tool()
         self.assertEqual(res.code, 0)
-        self.assertTrue(res.stdout.endswith(NOTHING), res.stdout)
+        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + NOTHING)
         self.assertIn("cannot make win.ini backup copy error =2", lines)
         self.assertFalse(self.box.exists(SYSTEM_INI))
         self.assertFalse(self.box.exists(SYSTEM_BAK))
@@ -239,19 +216,19 @@ class SystemIni(RemovalCase):
         self.box.plant_worm(WINUPDATE)
         res, lines = self.run_tool()
         self.assertEqual(res.code, 3)
-        self.assertTrue(res.stdout.endswith(FAILED), res.stdout)
+        self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + FAILED)
         self.assertFalse(self.box.exists(WINUPDATE))
 
     def test_section_mapped_to_the_registry_on_nt(self):
         # As on the NT family: the Boot section's Shell key lives in Winlogon.
         self.box.reg_add("HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\system.ini\\boot",
                          "Shell", "SYS:Microsoft\\Windows NT\\CurrentVersion\\Winlogon")
-        self.box.reg_add(WINLOGON, "Shell", "explorer.exe winupdate.exe")
+        self.box.reg_add(WINLOGON, "Shell", WORM_SHELL)
         file_content = "[Boot]\r\nShell=fromfile.exe\r\n"
         self.box.write_file(SYSTEM_INI, file_content)
         res, lines = self.run_tool()
         self.assertEqual(res.code, 0)
-        self.assertIn("system.ini boot.shell=explorer.exe winupdate.exe, updating", lines)
+        self.assertIn(f"system.ini boot.shell={WORM_SHELL}, updating", lines)
         self.assertEqual(self.box.reg_query(WINLOGON, "Shell"), "explorer.exe")
         self.assertEqual(self.box.read_file(SYSTEM_INI).decode("latin-1"), file_content)
         self.assertEqual(self.box.read_file(SYSTEM_BAK).decode("latin-1"), file_content)

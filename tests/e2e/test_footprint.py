@@ -6,12 +6,9 @@ footprint is visited here with no change to this module."""
 import os
 import unittest
 
-from fault_machines import WORM_COPY, WORM_SHELL, infected_system_ini, start_program
+from fault_machines import infected_system_ini, start_program
+from places import CLEAN_SHELL, RUN, SYSTEM_INI, WINUPDATE, WORM_COPY, WORM_SHELL, short_key
 from sandbox import ARCH, TEST_BIN, SandboxTestCase
-
-SYSTEM_INI = "C:\\windows\\system.ini"
-RUN = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
-REG_ROOTS = {"HKEY_LOCAL_MACHINE": "HKLM", "HKEY_CURRENT_USER": "HKCU"}
 
 
 def shell_line(box):
@@ -51,17 +48,17 @@ class Footprint(SandboxTestCase):
             self.box.plant_worm(place[1])
             return f"Report: worm file: {place[1]}, left in place", 1, lambda: not self.box.exists(place[1])
         if kind == "shell":
-            self.assertEqual(place[1:], ["system.ini", "Boot", "Shell", "explorer.exe"])
+            self.assertEqual(place[1:], ["system.ini", "Boot", "Shell", CLEAN_SHELL])
             self.box.write_file(SYSTEM_INI, infected_system_ini(self.box))
             return (f"Report: system.ini shell line: shell={WORM_SHELL}, left as it is", 0,
-                    lambda: shell_line(self.box) == "explorer.exe")
+                    lambda: shell_line(self.box) == CLEAN_SHELL)
         if kind == "value":
             root, key, name, view = place[1:]
-            reg_key = REG_ROOTS[root] + "\\" + key
+            reg_key = short_key(root + "\\" + key)
             view = int(view) or None
-            self.box.reg_add(reg_key, name, "C:\\windows\\system32\\winupdate.exe", view=view)
-            return (f"Report: start-up value: {root}\\{key}\\{name} = C:\\windows\\system32\\winupdate.exe, "
-                    "left in place", 0, lambda: self.box.reg_query(reg_key, name, view=view) is None)
+            self.box.reg_add(reg_key, name, WINUPDATE, view=view)
+            return (f"Report: start-up value: {root}\\{key}\\{name} = {WINUPDATE}, left in place", 0,
+                    lambda: self.box.reg_query(reg_key, name, view=view) is None)
         self.fail(f"the program cannot name this place: {place}")
 
     def check_place(self, finding, removal_code, removed):

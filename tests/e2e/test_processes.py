@@ -6,30 +6,21 @@ import re
 import time
 import unittest
 
+from fault_machines import start_program
+from messages import (CANNOT_CHECK, FAILED, FOUND_IN_MEMORY, NOT_IN_MEMORY, NOTHING, PID, REMOVED, REPLACE, deleted)
+from places import WINUPDATE, WORM_COPY
 from reboot_machines import pending_operations
 from sandbox import PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
 
-FOUND = "Infected process was found in memory\n"
-NOT_FOUND = "Infected process was not found in memory\n"
-CANNOT_CHECK = "Memory could not be checked for infected processes\n"
 SUMMARY_OK = "There were infected proceses, terminated with status =OK, start delete infected process files"
 
 
 def examined(lines, path):
-    pattern = re.compile(r"examinate process " + re.escape(path) + r" \(PID=0x[0-9a-f]+\)$")
+    pattern = re.compile(r"examinate process " + re.escape(path) + PID + "$")
     return [line for line in lines if pattern.match(line)]
 
 
 class WormCase(SandboxTestCase):
-    def start_program(self, windows_path):
-        """Starts a program of the machine and waits until a process walk can see it."""
-        self.box.keep_server()
-        process = self.box.start(windows_path, "60000")
-        self.addCleanup(self.end_if_running, process)
-        seen = self.box.wine(os.path.join(TEST_BIN, "wait_for_program.exe"), windows_path, check=False)
-        self.assertEqual(seen.code, 0, f"{windows_path} did not start")
-        return process
-
     @staticmethod
     def end_if_running(process):
         if process.poll() is None:
@@ -39,17 +30,16 @@ class WormCase(SandboxTestCase):
 
     def start_worm(self, windows_path, crc=SIGNATURES[0]):
         self.box.plant_worm(windows_path, crc)
-        return self.start_program(windows_path)
+        return start_program(self, self.box, windows_path)
 
     def assert_worm_removed(self, worm, lines, logged_path):
         """The copy ended with exit code 0, its file is gone and the trace tells each step."""
         self.assertEqual(worm.wait(timeout=30), 0)
-        pid = r" \(PID=0x[0-9a-f]+\)"
         expected = [
-            r"examinate process " + re.escape(logged_path) + pid,
-            r"Process " + re.escape(logged_path) + pid + " is infection",
+            r"examinate process " + re.escape(logged_path) + PID,
+            r"Process " + re.escape(logged_path) + PID + " is infection",
             r"Process " + re.escape(logged_path) + " terminated with status 1",
-            r"Deleting file \"" + re.escape(logged_path) + r"\", result=1",
+            re.escape(deleted(logged_path)),
         ]
         at = 0
         for pattern in expected:
@@ -68,7 +58,7 @@ class RunningWorm(WormCase):
         self.assert_worm_removed(worm, lines, logged_path)
         self.assertFalse(self.box.exists(self.WORM))
         self.assertEqual(res.code, 1, res.stdout)
-        self.assertIn(FOUND + "Infection was found and removed\n", res.stdout)
+        self.assertIn(FOUND_IN_MEMORY + REMOVED, res.stdout)
         self.assertIn(SUMMARY_OK, lines)
         self.assertNotIn("Cannot SetPrivilege", "\n".join(lines))
 
@@ -92,7 +82,7 @@ class RunningWorm(WormCase):
             self.assert_worm_removed(worm, lines, path)
             self.assertFalse(self.box.exists(path))
         self.assertEqual(res.code, 1, res.stdout)
-        self.assertIn(FOUND, res.stdout)
+        self.assertIn(FOUND_IN_MEMORY, res.stdout)
         self.assertEqual(lines.count(SUMMARY_OK), 1)
 
     def test_no_worm_running(self):
@@ -100,11 +90,11 @@ class RunningWorm(WormCase):
         os.makedirs(os.path.dirname(self.box.host_path(clean)), exist_ok=True)
         with open(os.path.join(TEST_BIN, "idle_program.exe"), "rb") as src:
             self.box.write_file(clean, src.read())
-        idle = self.start_program(clean)
+        idle = start_program(self, self.box, clean)
         res = self.box.run_program()
         lines = self.box.log_lines()
         self.assertEqual(res.code, 0, res.stdout)
-        self.assertIn(NOT_FOUND + "No infection found\n", res.stdout)
+        self.assertIn(NOT_IN_MEMORY + NOTHING, res.stdout)
         self.assertEqual(len(examined(lines, clean)), 1)
         first = next(i for i, line in enumerate(lines) if line.startswith("examinate process "))
         last = lines.index("No infected processes were found")
@@ -120,15 +110,14 @@ class RunningWorm(WormCase):
 
     def test_walk_that_cannot_start_says_so(self):
         worm = self.start_worm(self.WORM)
-        dropped = "C:\\windows\\system32\\winupdate.exe"
+        dropped = WINUPDATE
         self.box.plant_worm(dropped)
         res = self.box.run_program(env={"WINEDLLOVERRIDES": "psapi=d;mscoree,mshtml="})
         lines = self.box.log_lines()
         # The check was not made, and the run counts that as an error.
         self.assertEqual(res.code, 3, res.stdout)
-        self.assertIn(CANNOT_CHECK + "Infection was found.  An error occurred in the disinfection process.\n",
-                      res.stdout)
-        self.assertNotIn(NOT_FOUND, res.stdout)
+        self.assertIn(CANNOT_CHECK + FAILED, res.stdout)
+        self.assertNotIn(NOT_IN_MEMORY, res.stdout)
         self.assertFalse([line for line in lines if line.startswith("examinate process")])
         self.assertIn("Cannot load PSAPI.DLL error=126", lines)
         self.assertIn("The process walk could not start, no process was examined", lines)
@@ -171,19 +160,18 @@ class SwappedFolder(WormCase):
         # its old path, the worm copy's own.
         self.assertEqual(self.box.read_file(worm_path), b"another program's file")
         self.assertTrue(os.path.exists(os.path.join(mine + ".moved", self.NAME)))
-        self.assertIn(f'Deleting file "{worm_path}", result=4', lines)
+        self.assertIn(deleted(worm_path, 4), lines)
         self.assertEqual(pending_operations(self.box), [])
         return lines
 
     def test_folder_replaced_by_a_link(self):
         lines = self.swap_during_the_wait(lambda mine, other: os.symlink(other, mine))
-        self.assertIn(f"[QRTK - ReplaceFile]: A folder of the path is a reparse point, not touched "
-                      f"({self.MINE}\\{self.NAME}).", lines)
+        self.assertIn(f"{REPLACE}A folder of the path is a reparse point, not touched ({self.MINE}\\{self.NAME}).",
+                      lines)
 
     def test_folder_replaced_by_another_folder(self):
         lines = self.swap_during_the_wait(lambda mine, other: os.rename(other, mine))
-        self.assertIn(f"[QRTK - ReplaceFile]: The path names another file now, not touched "
-                      f"({self.MINE}\\{self.NAME}).", lines)
+        self.assertIn(f"{REPLACE}The path names another file now, not touched ({self.MINE}\\{self.NAME}).", lines)
 
     def test_worm_copy_behind_a_link_is_not_deleted(self):
         # The link may lead elsewhere by the time the file would go (at the
@@ -196,8 +184,8 @@ class SwappedFolder(WormCase):
         self.assertEqual(res.code, 3, res.stdout)
         self.assertEqual(worm.wait(timeout=30), 0)
         self.assertTrue(os.path.exists(os.path.join(real, self.NAME)))
-        self.assertIn("[QRTK - ReplaceFile]: A folder of the path is a reparse point, not touched "
-                      f"(C:\\Linked\\{self.NAME}).", self.box.log_lines())
+        self.assertIn(f"{REPLACE}A folder of the path is a reparse point, not touched (C:\\Linked\\{self.NAME}).",
+                      self.box.log_lines())
 
 
 class PlantedLibraries(WormCase):
@@ -243,12 +231,12 @@ class PlantedLibraries(WormCase):
         for name in self.NAMES:
             self.prove_bare_name_loads("C:\\Downloads\\load_library.exe", name, downloads)
 
-        worm = self.start_worm("C:\\Temp\\winupd.exe")
+        worm = self.start_worm(WORM_COPY)
         res = self.box.run_program(program="C:\\Downloads\\Ravlokfix.exe", env=self.PREFER_NATIVE, cwd=current)
         self.assertEqual(self.markers(downloads), [])
         self.assertEqual(self.markers(current), [])
         # The walk ran on the system's libraries and found the copy.
-        self.assert_worm_removed(worm, self.box.log_lines(), "C:\\Temp\\winupd.exe")
+        self.assert_worm_removed(worm, self.box.log_lines(), WORM_COPY)
         self.assertEqual(res.code, 1, res.stdout)
 
     def test_copies_in_the_current_directory_where_the_system_lacks_them(self):

@@ -5,21 +5,17 @@ import os
 import subprocess
 import unittest
 
+from messages import (FAILED, FOUND_IN_MEMORY, REMOVED, REPLACE, RESTART, SCHEDULE, after_banner, deleted,
+                      not_infected, value_status)
+from places import RUN, RUN_KEY, RUNONCE, RUNONCE_KEY, VALUE_NAME, WININIT, WINUPDATE, WOW64_DIR
 from reboot_machines import (Sandbox64TestCase, hold_file, host_path32, only_in_suite, pending_operations,
                              short_path, start_in_background)
 from sandbox import TEST_BIN, SandboxTestCase
 
 import wormify  # noqa: E402  (found through the path that sandbox sets up)
 
-DROPPED = "C:\\windows\\system32\\winupdate.exe"
+# A copy that cannot be ended, where it runs from.
 WORM_COPY = "C:\\windows\\temp\\wormcopy.exe"
-WININIT = "C:\\windows\\WININIT.INI"
-FOUND_AND_REMOVED = "Infection was found and removed\n"
-FOUND_WITH_ERROR = "Infection was found.  An error occurred in the disinfection process.\n"
-RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
-           "Please restart the computer now.\n")
-REPLACE = "[QRTK - ReplaceFile]: "
-SCHEDULE = "[QRTK - AddFileToAutomaticRenameList]: "
 
 # A WININIT.INI as other programs leave it: comments, sections before and
 # after "rename", an entry already waiting there, keys indented and spaced
@@ -38,11 +34,6 @@ WININIT_AFTER_RENAME = ("[Other]\r\n"
                         "key=value\r\n")
 
 
-def after_banner(stdout):
-    """The console output after the banner's three lines."""
-    return stdout.split("\n", 3)[3]
-
-
 class RestartCase(SandboxTestCase):
     def plant_and_hold(self, windows_path, host_path=None):
         """A worm copy at that path, held open by another program. Holding it
@@ -57,26 +48,26 @@ class RestartCase(SandboxTestCase):
 
     def check_scheduled_run(self, res, path):
         self.assertEqual(res.code, 2, res.stdout)
-        self.assertTrue(after_banner(res.stdout).endswith(FOUND_AND_REMOVED + RESTART), res.stdout)
+        self.assertTrue(after_banner(res.stdout).endswith(REMOVED + RESTART), res.stdout)
         lines = self.box.log_lines()
         self.assertIn(f"{REPLACE}File will be deleted during reboot ({path}).", lines)
-        self.assertIn(f'Deleting file "{path}", result=2', lines)
+        self.assertIn(deleted(path, 2), lines)
 
 
 class NtFamily(RestartCase):
     def test_dropped_file_in_use_is_deleted_at_restart(self):
-        holder = self.plant_and_hold(DROPPED)
+        holder = self.plant_and_hold(WINUPDATE)
         res = self.box.run_program()
-        self.check_scheduled_run(res, DROPPED)
+        self.check_scheduled_run(res, WINUPDATE)
         lines = self.box.log_lines()
         for line in ("System is NT.", "User is admin.", "Operation is executed during reboot."):
             self.assertIn(SCHEDULE + line, lines)
-        self.assertIn("\\??\\" + DROPPED, pending_operations(self.box))
-        self.assertTrue(self.box.exists(DROPPED))
+        self.assertIn("\\??\\" + WINUPDATE, pending_operations(self.box))
+        self.assertTrue(self.box.exists(WINUPDATE))
 
         holder.end()
         self.box.restart()
-        self.assertFalse(self.box.exists(DROPPED))
+        self.assertFalse(self.box.exists(WINUPDATE))
         self.assertEqual(pending_operations(self.box), [])
 
 
@@ -88,11 +79,11 @@ class RefusedTermination(RestartCase):
         wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), self.box.host_path(WORM_COPY))
         worm = start_in_background(self, self.box, "protected", WORM_COPY, "600000")
         res = self.box.run_program()
-        self.assertIn("Infected process was found in memory\n", res.stdout)
+        self.assertIn(FOUND_IN_MEMORY, res.stdout)
         self.assertEqual(res.code, 2, res.stdout)
-        self.assertTrue(after_banner(res.stdout).endswith(FOUND_AND_REMOVED + RESTART), res.stdout)
+        self.assertTrue(after_banner(res.stdout).endswith(REMOVED + RESTART), res.stdout)
         lines = self.box.log_lines()
-        self.assertIn(f'Deleting file "{WORM_COPY}", result=2', lines)
+        self.assertIn(deleted(WORM_COPY, 2), lines)
         self.assertTrue(any(line.startswith(f"cannot open infected process {WORM_COPY}, Error=") for line in lines),
                         lines)
         self.assertTrue(worm.running())
@@ -113,15 +104,15 @@ class Win9xFamily(RestartCase):
         self.box.see_win98()
 
     def test_dropped_file_in_use_goes_through_wininit(self):
-        holder = self.plant_and_hold(DROPPED)
+        holder = self.plant_and_hold(WINUPDATE)
         leftover = self.box.write_file("C:\\windows\\temp\\leftover.tmp", "left over")
         old = WININIT_BEFORE_RENAME + WININIT_AFTER_RENAME
         self.box.write_file(WININIT, old)
-        entry = "nul=" + short_path(self.box, DROPPED)
-        self.assertNotEqual(entry, "nul=" + DROPPED)
+        entry = "nul=" + short_path(self.box, WINUPDATE)
+        self.assertNotEqual(entry, "nul=" + WINUPDATE)
 
         res = self.box.run_program()
-        self.check_scheduled_run(res, DROPPED)
+        self.check_scheduled_run(res, WINUPDATE)
         lines = self.box.log_lines()
         for line in ("System is not NT.", "Operation will be executed during reboot."):
             self.assertIn(SCHEDULE + line, lines)
@@ -129,40 +120,40 @@ class Win9xFamily(RestartCase):
         self.assertEqual(self.box.read_file(WININIT).decode("latin-1"),
                          WININIT_BEFORE_RENAME + entry + "\r\n" + WININIT_AFTER_RENAME.rstrip("\r\n"))
         self.assertEqual(pending_operations(self.box), [])
-        self.assertTrue(self.box.exists(DROPPED))
+        self.assertTrue(self.box.exists(WINUPDATE))
 
         holder.end()
         self.box.restart()
-        self.assertFalse(self.box.exists(DROPPED))
+        self.assertFalse(self.box.exists(WINUPDATE))
         self.assertFalse(os.path.exists(leftover))
         self.assertFalse(self.box.exists(WININIT))
 
     def test_first_entry_creates_wininit(self):
-        holder = self.plant_and_hold(DROPPED)
+        holder = self.plant_and_hold(WINUPDATE)
         res = self.box.run_program()
-        self.check_scheduled_run(res, DROPPED)
+        self.check_scheduled_run(res, WINUPDATE)
         self.assertEqual(self.box.read_file(WININIT).decode("latin-1"),
-                         "[rename]\r\nnul=" + short_path(self.box, DROPPED))
+                         "[rename]\r\nnul=" + short_path(self.box, WINUPDATE))
         holder.end()
         self.box.restart()
-        self.assertFalse(self.box.exists(DROPPED))
+        self.assertFalse(self.box.exists(WINUPDATE))
 
     def check_unwritable_wininit(self, make_unwritable):
-        holder = self.plant_and_hold(DROPPED)
+        holder = self.plant_and_hold(WINUPDATE)
         before = make_unwritable()
         res = self.box.run_program()
         self.assertEqual(res.code, 3, res.stdout)
-        self.assertTrue(after_banner(res.stdout).endswith(FOUND_WITH_ERROR), res.stdout)
+        self.assertTrue(after_banner(res.stdout).endswith(FAILED), res.stdout)
         lines = self.box.log_lines()
         self.assertIn(SCHEDULE + "Operation cannot be executed during reboot.", lines)
-        self.assertIn(f"{REPLACE}File cannot be deleted during reboot ({DROPPED}).", lines)
-        self.assertIn(f'Deleting file "{DROPPED}", result=4', lines)
+        self.assertIn(f"{REPLACE}File cannot be deleted during reboot ({WINUPDATE}).", lines)
+        self.assertIn(deleted(WINUPDATE, 4), lines)
         if before is not None:
             self.assertEqual(self.box.read_file(WININIT), before)
         # Nothing was scheduled: the worm copy outlives the restart.
         holder.end()
         self.box.restart()
-        self.assertTrue(self.box.exists(DROPPED))
+        self.assertTrue(self.box.exists(WINUPDATE))
 
     def test_wininit_that_is_a_folder(self):
         def make_folder():
@@ -187,15 +178,15 @@ class Wow64(RestartCase, Sandbox64TestCase):
     32-bit system folder, which the restart knows by its own name."""
 
     def test_dropped_file_in_32_bit_system_folder_is_deleted_at_restart(self):
-        worm = host_path32(self.box, DROPPED)
+        worm = host_path32(self.box, WINUPDATE)
         self.assertIn("syswow64", worm.lower())
         # A native file of the same name that nothing may touch.
-        native = self.box.write_file(DROPPED, "native bystander")
-        holder = self.plant_and_hold(DROPPED, host_path=worm)
+        native = self.box.write_file(WINUPDATE, "native bystander")
+        holder = self.plant_and_hold(WINUPDATE, host_path=worm)
         res = self.box.run_program()
-        self.check_scheduled_run(res, DROPPED)
+        self.check_scheduled_run(res, WINUPDATE)
         pending = [name.lower() for name in pending_operations(self.box)]
-        self.assertIn(f"{SCHEDULE}Native path for the restart ({DROPPED} -> C:\\windows\\syswow64\\winupdate.exe).",
+        self.assertIn(f"{SCHEDULE}Native path for the restart ({WINUPDATE} -> {WOW64_DIR}\\winupdate.exe).",
                       self.box.log_lines())
 
         holder.end()
@@ -205,7 +196,7 @@ class Wow64(RestartCase, Sandbox64TestCase):
             self.assertEqual(f.read(), b"native bystander")
         # Recorded under the 32-bit folder's own name.
         self.assertIn("\\??\\c:\\windows\\syswow64\\winupdate.exe", pending)
-        self.assertNotIn("\\??\\" + DROPPED.lower(), pending)
+        self.assertNotIn("\\??\\" + WINUPDATE.lower(), pending)
 
 
 @only_in_suite("x64", "the 64-bit program on a 64-bit machine")
@@ -214,37 +205,32 @@ class Wow64Footprint(RestartCase, Sandbox64TestCase):
     32-bit system folder and its values in the 32-bit registry view. The
     64-bit program finds them there as well as in the native places."""
 
-    RUN = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
-    RUN_ONCE = "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"
-
     def test_32_bit_footprint_is_removed(self):
-        syswow64 = "C:\\windows\\syswow64\\"
-        removed, held = syswow64 + "winupdate.exe", syswow64 + "pqonwe.exe"
+        removed, held = WOW64_DIR + "\\winupdate.exe", WOW64_DIR + "\\pqonwe.exe"
         self.box.plant_worm(removed)
         self.box.plant_worm(held)
         # A native file of a worm name that is no worm copy: left alone.
-        bystander = self.box.write_file(DROPPED, "native bystander")
+        bystander = self.box.write_file(WINUPDATE, "native bystander")
         for view in (32, 64):
-            self.box.reg_add(self.RUN, "windowsupdate", removed, view=view)
-        self.box.reg_add(self.RUN_ONCE, "windowsupdate", removed, view=32)
+            self.box.reg_add(RUN_KEY, VALUE_NAME, removed, view=view)
+        self.box.reg_add(RUNONCE_KEY, VALUE_NAME, removed, view=32)
         holder = hold_file(self, self.box, held)
 
         res = self.box.run_program()
         self.check_scheduled_run(res, held)
         lines = self.box.log_lines()
-        self.assertIn(f'Deleting file "{removed}", result=1', lines)
-        self.assertIn(f"file {DROPPED} is not infected or doesn't exit", lines)
+        self.assertIn(deleted(removed), lines)
+        self.assertIn(not_infected(WINUPDATE), lines)
         self.assertFalse(self.box.exists(removed))
         self.assertIn("\\??\\" + held, pending_operations(self.box))
         for view in (32, 64):
             with self.subTest(view=view):
-                self.assertIsNone(self.box.reg_query(self.RUN, "windowsupdate", view=view))
-                self.assertIsNone(self.box.reg_query(self.RUN_ONCE, "windowsupdate", view=view))
+                self.assertIsNone(self.box.reg_query(RUN_KEY, VALUE_NAME, view=view))
+                self.assertIsNone(self.box.reg_query(RUNONCE_KEY, VALUE_NAME, view=view))
         # Each view of the redirected Run key is visited; the RunOnce key of
         # the current user is one key in both views and is visited once.
-        status = "Value windowsupdate of SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\{} was deleted with status: OK (0x0)"
-        self.assertEqual(lines.count(status.format("Run")), 2)
-        self.assertEqual([l for l in lines if "\\RunOnce was deleted" in l], [status.format("RunOnce")])
+        self.assertEqual(lines.count(value_status(RUN, 0)), 2)
+        self.assertEqual([l for l in lines if "\\RunOnce was deleted" in l], [value_status(RUNONCE, 0)])
 
         holder.end()
         self.box.restart()

@@ -8,30 +8,13 @@ import unittest
 
 import demo
 import standin
-import test_entry
-from fault_machines import (NOT_IN_MEMORY, NOTHING, RUN_KEY, SYSTEM_DIR, UNCHECKED, WINUPDATE, WORM_COPY, file_state,
-                            obey_file_permissions, set_key_dacl, start_program)
+from fault_machines import file_state, obey_file_permissions, set_key_dacl, start_program
+from messages import (CLEAN, INCOMPLETE, NOT_IN_MEMORY, NOTHING, NOTICE, OUTCOMES, REFUSED, REPORT_TAG, UNCHECKED,
+                      VERSION, VERSION_LINE, banner_and_rest, exiting, found_summary, refusal)
+from places import (DROPPED, LOG, PQONWE, RUN_KEY, RUN_KEYS, SYSTEM_BAK, VALUE_NAME, WINUPDATE, WORM_COPY, WORM_SHELL,
+                    WOW64_DIR, long_key, subkey)
 from reboot_machines import Sandbox64TestCase, only_in_suite
 from sandbox import SEAM_PROGRAM, SIGNATURES, SandboxTestCase
-from test_entry import banner_and_rest
-from test_faults import subkey
-
-TAG = "[QRTK - Report_Ravlok]: "
-NOTICE = "Report only: this run looks for W32/Ravlok.B on this computer and changes nothing.\n"
-CLEAN = "Report: No infection found. Nothing was changed.\n"
-INCOMPLETE = "Report: The check could not be completed: see the trace log. Nothing was changed.\n"
-LOG = "windows/Ravlokfix.log"
-
-
-def found_summary(count, leftovers=0, incomplete=False):
-    extra = " Some checks could not be made: see the trace log." if incomplete else ""
-    if leftovers == count:
-        entries = "entry" if count == 1 else "entries"
-        return (f"Report: Leftovers of the worm were found: {count} start-up {entries} listed above, which a removal "
-                f"run repairs. Nothing was changed.{extra}\n")
-    of_them = f", {leftovers} of them start-up entries that a removal run repairs" if leftovers else ""
-    return f"Report: Infection was found: {count} item(s) listed above{of_them}. Nothing was changed.{extra}\n"
-
 
 def report_body(test, stdout):
     """The console after the report's banner, whose notice line is its own."""
@@ -40,15 +23,8 @@ def report_body(test, stdout):
     return rest
 
 
-def run_lines(box, since):
-    """The trace lines of the last run: from its version line to its exit line."""
-    lines = box.log_lines()[max(since - 1, 0):]
-    start = len(lines) - 1 - lines[::-1].index("Ravlokfix v1.00.1")
-    return lines[start:-1]
-
-
-def without_log(state):
-    return {path: info for path, info in state.items() if path != LOG.replace("/", os.sep)}
+def without_log(box, state):
+    return {path: info for path, info in state.items() if path != os.path.relpath(box.host_path(LOG), box.drive_c)}
 
 
 class InfectedMachine(SandboxTestCase):
@@ -66,16 +42,16 @@ class InfectedMachine(SandboxTestCase):
     def expected_findings(self, process_path):
         return [
             re.escape(f"Report: worm process running: {process_path} (PID=0x") + "[0-9a-f]+" + re.escape("), left running"),
-            *[re.escape(f"Report: worm file: {path}, left in place") for path in demo.DROPPED],
-            re.escape(f"Report: system.ini shell line: shell={demo.WORM_SHELL}, left as it is"),
-            *[re.escape(f"Report: start-up value: {key.replace('HKLM', 'HKEY_LOCAL_MACHINE').replace('HKCU', 'HKEY_CURRENT_USER')}"
-                        f"\\windowsupdate = {demo.DROPPED[0]}, left in place") for key in demo.RUN_KEYS],
+            *[re.escape(f"Report: worm file: {path}, left in place") for path in DROPPED],
+            re.escape(f"Report: system.ini shell line: shell={WORM_SHELL}, left as it is"),
+            *[re.escape(f"Report: start-up value: {long_key(key)}\\{VALUE_NAME} = {DROPPED[0]}, left in place")
+              for key in RUN_KEYS],
         ]
 
     def check_report(self, nine_x, process_path):
         before = demo.machine_state(self.box)
-        files_before = without_log(file_state(self.box))
-        log_start = len(self.box.log_lines())
+        files_before = without_log(self.box, file_state(self.box))
+        log_start = self.box.trace_mark()
 
         code, console = demo.run_tool(self.box, nine_x, "/REPORT", echo=False)
         self.assertEqual(code, 4, console)
@@ -86,16 +62,17 @@ class InfectedMachine(SandboxTestCase):
         self.assertEqual(lines[-1] + "\n", found_summary(6, leftovers=3))
 
         self.assertEqual(demo.changes(before, demo.machine_state(self.box)), [])
-        self.assertEqual(without_log(file_state(self.box)), files_before)
+        self.assertEqual(without_log(self.box, file_state(self.box)), files_before)
         self.assertIsNone(self.box.worm.poll(), "the worm copy was ended")
 
         # Every line of the run is a report's own: none of a removal run's.
-        trace = run_lines(self.box, log_start)
-        self.assertEqual(trace[-1], "Exiting, return value 4")
+        trace = self.box.trace_since(log_start)
+        self.assertEqual(trace[0], VERSION_LINE)
+        self.assertEqual(trace[-1], exiting(4))
         for line in trace[1:-1]:
-            self.assertTrue(line.startswith(TAG), line)
+            self.assertTrue(line.startswith(REPORT_TAG), line)
         for line in lines:
-            self.assertIn(TAG + line[len("Report: "):], trace)
+            self.assertIn(REPORT_TAG + line[len("Report: "):], trace)
 
     def test_nt_family_reported_and_left_as_it_was(self):
         standin.install_driver(self.box)
@@ -112,7 +89,7 @@ class InfectedMachine(SandboxTestCase):
         # code, and the stand-in scanner did see the removal run.
         res = self.box.run_program("/QUIET")
         self.assertEqual((res.code, res.stdout), (2, ""))
-        self.assertEqual(self.box.log_lines()[-2], "Exiting, return value 2")
+        self.assertEqual(self.box.log_lines()[-2], exiting(2))
         self.assertNotEqual(standin.requests(self.box), [])
         self.assertEqual(self.box.worm.wait(timeout=30), 0)
 
@@ -124,56 +101,54 @@ class InfectedMachine(SandboxTestCase):
 
 class CleanMachine(SandboxTestCase):
     def test_switches_on_a_clean_machine(self):
-        files_before = without_log(file_state(self.box))
+        files_before = without_log(self.box, file_state(self.box))
         cases = [
             # switches, exit code, console after the banner (None: nothing at all; refused: before the usage)
             (["/REPORT"], 0, CLEAN),
             (["/report", "/SILENT"], 0, ""),
             (["/Quiet", "/REPORT"], 0, None),
             # Switches misspelt: refused, neither a report nor a removal.
-            (["/QUIETX", "/REPORTX"], test_entry.REFUSED, test_entry.refusal("/QUIETX")),
+            (["/QUIETX", "/REPORTX"], REFUSED, refusal("/QUIETX")),
             # Removal runs, after the reports: they write system.bak.
             (["/QUIET"], 0, None),
             (["/QUIET", "/SILENT"], 0, None),
         ]
         for args, code, console in cases:
             if args == ["/QUIET"]:
-                self.assertEqual(without_log(file_state(self.box)), files_before)
-                self.assertFalse(self.box.exists(demo.SYSTEM_BAK))
+                self.assertEqual(without_log(self.box, file_state(self.box)), files_before)
+                self.assertFalse(self.box.exists(SYSTEM_BAK))
             with self.subTest(args=args):
-                log_start = len(self.box.log_lines())
-                res = self.box.run_program(*args)
+                res, trace = self.box.run_traced(*args)
                 self.assertEqual(res.code, code)
-                if code == test_entry.REFUSED:
+                if code == REFUSED:
                     self.assertTrue(res.stdout.startswith(console + "Usage: "), res.stdout)
                 elif console is None:
                     self.assertEqual(res.stdout, "")
                 else:
                     self.assertEqual(banner_and_rest(self, res.stdout), console)
-                trace = run_lines(self.box, log_start)
-                self.assertEqual(trace[-1], f"Exiting, return value {code}")
+                self.assertEqual(trace[0], VERSION_LINE)
+                self.assertEqual(trace[-1], exiting(code))
                 # A report's summary is traced in silent mode too.
                 if "/REPORT" in (arg.upper() for arg in args):
-                    self.assertEqual(trace[-2], TAG + CLEAN[len("Report: "):-1])
+                    self.assertEqual(trace[-2], REPORT_TAG + CLEAN[len("Report: "):-1])
 
     def test_version_switch_still_prints(self):
         res = self.box.run_program("/QUIET", "/VER")
-        self.assertEqual((res.code, res.stdout), (0, "Ravlokfix v1.00.1\n"))
+        self.assertEqual((res.code, res.stdout), (0, VERSION))
 
 
-class QuietOutcomes(test_entry.OutcomeTable):
+class QuietOutcomes(SandboxTestCase):
     """The removal run's outcome table with /QUIET: the same exit codes and
     trace, and no console output at all."""
 
     def test_outcome_table(self):
-        for preset, args, code, _, trace in self.CASES:
+        for preset, args, code, _, trace in OUTCOMES:
             with self.subTest(preset=preset, args=args):
-                log_start = len(self.box.log_lines())
-                res = self.box.run_program("/QUIET", *args, program=SEAM_PROGRAM,
-                                           env={"RAVLOKFIX_TEST_OUTCOME": preset})
+                res, lines = self.box.run_traced("/QUIET", *args, program=SEAM_PROGRAM,
+                                                 env={"RAVLOKFIX_TEST_OUTCOME": preset})
                 self.assertEqual((res.code, res.stdout), (code, ""))
-                lines = run_lines(self.box, log_start)
-                self.assertEqual(lines[len(lines) - 1 - len(trace):], trace + [f"Exiting, return value {code}"])
+                self.assertEqual(lines[0], VERSION_LINE)
+                self.assertEqual(lines[len(lines) - 1 - len(trace):], trace + [exiting(code)])
 
     def test_refused_user(self):
         for args, code in ((["/QUIET"], 0), (["/QUIET", "/REPORT"], 5)):
@@ -187,9 +162,9 @@ class IncompleteCheck(SandboxTestCase):
     infection found elsewhere still gives 4."""
 
     def report(self, *args, **kwargs):
-        log_start = len(self.box.log_lines())
-        res = self.box.run_program("/REPORT", *args, **kwargs)
-        return res, run_lines(self.box, log_start)
+        res, trace = self.box.run_traced("/REPORT", *args, **kwargs)
+        self.assertEqual(trace[0], VERSION_LINE)
+        return res, trace
 
     def test_not_an_administrator(self):
         probes = {"RAVLOKFIX_TEST_PROBES": "admin=0"}
@@ -199,10 +174,10 @@ class IncompleteCheck(SandboxTestCase):
         self.assertEqual(banner_and_rest(self, res.stdout),
                          "Report: The check could not be completed: log on to this workstation with administrator "
                          "rights and run the tool again.\n")
-        self.assertEqual(trace, ["Ravlokfix v1.00.1",
-                                 TAG + "Not an administrator: other users' processes cannot be read. "
+        self.assertEqual(trace, [VERSION_LINE,
+                                 REPORT_TAG + "Not an administrator: other users' processes cannot be read. "
                                        "Nothing was checked.",
-                                 "Exiting, return value 5"])
+                                 exiting(5)])
         res, _ = self.report("/SILENT", program=SEAM_PROGRAM, env=probes)
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (0, ""))
 
@@ -210,7 +185,7 @@ class IncompleteCheck(SandboxTestCase):
         no_walk = {"WINEDLLOVERRIDES": "psapi=d;mscoree,mshtml="}
         res, trace = self.report(env=no_walk)
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
-        self.assertIn(TAG + "The process list cannot be read: running copies were not checked.", trace)
+        self.assertIn(REPORT_TAG + "The process list cannot be read: running copies were not checked.", trace)
 
         self.box.plant_worm(WINUPDATE)
         res, _ = self.report(env=no_walk)
@@ -218,13 +193,13 @@ class IncompleteCheck(SandboxTestCase):
         self.assertTrue(banner_and_rest(self, res.stdout).endswith(found_summary(1, incomplete=True)), res.stdout)
 
     def test_dropped_file_unreadable(self):
-        unreadable = self.box.plant_worm(SYSTEM_DIR + "\\pqonwe.exe", SIGNATURES[1])
+        unreadable = self.box.plant_worm(PQONWE, SIGNATURES[1])
         os.chmod(unreadable, 0)
         obey_file_permissions(self.box)
         res, trace = self.report()
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
-        self.assertIn(TAG + f"File {SYSTEM_DIR}\\pqonwe.exe cannot be read (error 5): it was not checked.", trace)
-        self.assertIn(TAG + f"File {WINUPDATE} is absent.", trace)
+        self.assertIn(REPORT_TAG + f"File {PQONWE} cannot be read (error 5): it was not checked.", trace)
+        self.assertIn(REPORT_TAG + f"File {WINUPDATE} is absent.", trace)
 
     def test_running_program_unreadable(self):
         # A copy whose file can no longer be read once it runs: neither run
@@ -236,7 +211,7 @@ class IncompleteCheck(SandboxTestCase):
         os.chmod(path, 0)
         res, trace = self.report()
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
-        self.assertTrue([line for line in trace if line.startswith(TAG + f"Process {WORM_COPY} (PID=0x")
+        self.assertTrue([line for line in trace if line.startswith(REPORT_TAG + f"Process {WORM_COPY} (PID=0x")
                          and line.endswith(") cannot be checked (error 5): its program file cannot be read.")],
                         trace)
 
@@ -250,17 +225,16 @@ class IncompleteCheck(SandboxTestCase):
         self.box.write_file(WINUPDATE + "\\inside.txt", b"kept")
         res, trace = self.report()
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (0, CLEAN))
-        self.assertIn(TAG + f"File {WINUPDATE} is not the worm.", trace)
+        self.assertIn(REPORT_TAG + f"File {WINUPDATE} is not the worm.", trace)
 
     def test_start_up_key_unreadable(self):
         self.box.keep_server()
-        self.box.reg_add(RUN_KEY, "windowsupdate", WINUPDATE)
+        self.box.reg_add(RUN_KEY, VALUE_NAME, WINUPDATE)
         # Everyone may write the key, nobody may read it.
         set_key_dacl(self.box, "MACHINE\\" + subkey(RUN_KEY), "D:P(A;;KW;;;WD)")
         res, trace = self.report()
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
-        self.assertIn(TAG + f"Cannot open key HKEY_LOCAL_MACHINE\\{subkey(RUN_KEY)} 0x5: value windowsupdate "
-                            "was not checked.", trace)
+        self.assertIn(REPORT_TAG + f"Cannot open key {long_key(RUN_KEY)} 0x5: value {VALUE_NAME} was not checked.", trace)
 
 
 @only_in_suite("x64", "the 64-bit program on a 64-bit machine")
@@ -269,19 +243,19 @@ class Wow64Footprint(Sandbox64TestCase):
     the removal would find them."""
 
     def test_32_bit_places_are_reported(self):
-        wow64_copy = "C:\\windows\\syswow64\\winupdate.exe"
+        wow64_copy = WOW64_DIR + "\\winupdate.exe"
         self.box.plant_worm(wow64_copy)
-        self.box.reg_add(RUN_KEY, "windowsupdate", wow64_copy, view=32)
-        before = without_log(file_state(self.box))
+        self.box.reg_add(RUN_KEY, VALUE_NAME, wow64_copy, view=32)
+        before = without_log(self.box, file_state(self.box))
         res = self.box.run_program("/REPORT")
         self.assertEqual(res.code, 4, res.stdout)
         body = report_body(self, res.stdout)
         self.assertIn(f"Report: worm file: {wow64_copy}, left in place\n", body)
-        run_key = RUN_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE")
-        self.assertIn(f"Report: start-up value: {run_key}\\windowsupdate = {wow64_copy}, left in place\n", body)
+        self.assertIn(f"Report: start-up value: {long_key(RUN_KEY)}\\{VALUE_NAME} = {wow64_copy}, left in place\n",
+                      body)
         self.assertTrue(body.endswith(found_summary(2, leftovers=1)), body)
-        self.assertEqual(without_log(file_state(self.box)), before)
-        self.assertEqual(self.box.reg_query(RUN_KEY, "windowsupdate", view=32), wow64_copy)
+        self.assertEqual(without_log(self.box, file_state(self.box)), before)
+        self.assertEqual(self.box.reg_query(RUN_KEY, VALUE_NAME, view=32), wow64_copy)
 
 
 if __name__ == "__main__":

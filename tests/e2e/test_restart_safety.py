@@ -9,8 +9,11 @@ there, with the system's rights."""
 
 import os
 import re
+import unittest
 
 from fault_machines import start_program
+from messages import FAILED, FOUND_IN_MEMORY, REMOVED, REPLACE, RESTART, deleted
+from places import WINUPDATE
 from reboot_machines import hold_file, pending_operations, start_in_background
 from sandbox import TEST_BIN, SandboxTestCase
 
@@ -20,13 +23,6 @@ USER_FOLDER = "C:\\users\\Public\\x"
 WORM = USER_FOLDER + "\\wupd.exe"
 OTHER_FOLDER = "C:\\Important"
 PRECIOUS = b"another program's file"
-DROPPED = "C:\\windows\\system32\\winupdate.exe"
-REPLACE = "[QRTK - ReplaceFile]: "
-FOUND_IN_MEMORY = "Infected process was found in memory\n"
-FOUND_AND_REMOVED = "Infection was found and removed\n"
-FOUND_WITH_ERROR = "Infection was found.  An error occurred in the disinfection process.\n"
-RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
-           "Please restart the computer now.\n")
 MOVED = re.compile(re.escape(REPLACE + "File moved out of users' reach (") + r"(.+) -> "
                    r"(C:\\windows\\Ravlokfix-[0-9A-F]{16})\\worm\.del\)\.")
 
@@ -70,10 +66,10 @@ class RestartSafety(SandboxTestCase):
         self.assertEqual(pending, [])
         # The copy could not go: an error, with the file and the reason.
         self.assertEqual(res.code, 3, res.stdout)
-        self.assertTrue(res.stdout.endswith(FOUND_IN_MEMORY + FOUND_WITH_ERROR), res.stdout)
+        self.assertTrue(res.stdout.endswith(FOUND_IN_MEMORY + FAILED), res.stdout)
         self.assertIn(f"{REPLACE}File cannot be moved out of users' reach, error 32: nothing is scheduled ({WORM}).",
                       lines)
-        self.assertIn(f'Deleting file "{WORM}", result=4', lines)
+        self.assertIn(deleted(WORM, 4), lines)
 
     def test_worm_copy_that_cannot_be_ended_is_moved_out_of_reach(self):
         # A stand-in that denies everyone the right to end it: its program
@@ -89,9 +85,9 @@ class RestartSafety(SandboxTestCase):
         moved = folder + "\\worm.del"
         self.assertEqual([name for name in pending if name], ["\\??\\" + moved, "\\??\\" + folder])
         self.assertIn(f"{REPLACE}File will be deleted during reboot ({moved}).", lines)
-        self.assertIn(f'Deleting file "{WORM}", result=2', lines)
+        self.assertIn(deleted(WORM, 2), lines)
         self.assertEqual(res.code, 2, res.stdout)
-        self.assertTrue(res.stdout.endswith(FOUND_IN_MEMORY + FOUND_AND_REMOVED + RESTART), res.stdout)
+        self.assertTrue(res.stdout.endswith(FOUND_IN_MEMORY + REMOVED + RESTART), res.stdout)
         self.assertTrue(worm.running())
         self.assertFalse(self.box.exists(WORM))
 
@@ -104,24 +100,23 @@ class RestartSafety(SandboxTestCase):
     def test_dropped_file_held_with_delete_access_is_not_reported_removed(self):
         # Another program may undo a deletion while it holds the file with
         # delete access: the copy goes at the restart, and is reported so.
-        self.box.plant_worm(DROPPED)
+        self.box.plant_worm(WINUPDATE)
         holder = start_in_background(self, self.box, "holding", os.path.join(TEST_BIN, "file_holder.exe"),
-                                     "/delete", DROPPED)
+                                     "/delete", WINUPDATE)
         res = self.box.run_program()
         lines = self.box.log_lines()
         self.assertEqual(res.code, 2, res.stdout)
-        self.assertTrue(res.stdout.endswith(FOUND_AND_REMOVED + RESTART), res.stdout)
-        self.assertIn(f'Deleting file "{DROPPED}", result=2', lines)
-        self.assertIn(f"{REPLACE}File will be deleted during reboot ({DROPPED}).", lines)
-        self.assertIn("\\??\\" + DROPPED, pending_operations(self.box))
-        self.assertTrue(self.box.exists(DROPPED))
+        self.assertTrue(res.stdout.endswith(REMOVED + RESTART), res.stdout)
+        self.assertIn(deleted(WINUPDATE, 2), lines)
+        self.assertIn(f"{REPLACE}File will be deleted during reboot ({WINUPDATE}).", lines)
+        self.assertIn("\\??\\" + WINUPDATE, pending_operations(self.box))
+        self.assertTrue(self.box.exists(WINUPDATE))
 
         holder.end()
-        self.assertTrue(self.box.exists(DROPPED))
+        self.assertTrue(self.box.exists(WINUPDATE))
         self.box.restart()
-        self.assertFalse(self.box.exists(DROPPED))
+        self.assertFalse(self.box.exists(WINUPDATE))
 
 
 if __name__ == "__main__":
-    import unittest
     unittest.main()

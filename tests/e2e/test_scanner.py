@@ -1,8 +1,6 @@
 """The channel to the real-time scanner, against the suite's stand-in driver
 and service installed on the sandbox machine."""
 
-import os
-import re
 import struct
 import unittest
 import zlib
@@ -237,16 +235,18 @@ class ServiceStates(SandboxTestCase):
         self.assertEqual(self.loaded(), ["service=0"])
 
 
+# The scanner's keys of the rename list's body: byte i is scrambled with
+# RENAME_KEY_B[i % 17] ^ RENAME_KEY_A[i % 16].
+RENAME_KEY_A = bytes([0x4C, 0x42, 0x5E, 0x2F, 0xC3, 0x79, 0xD9, 0x10, 0x0A, 0x96, 0x57, 0x3C, 0xBD, 0xE6, 0x1E, 0x29])
+RENAME_KEY_B = bytes([0xF1, 0xA8, 0x0B, 0xD1, 0x6F, 0x00, 0x32, 0xA7, 0x95, 0x91, 0x94, 0x21, 0xB5, 0xD8, 0x00, 0xE0,
+                      0xB4])
+
+
 def read_rename_list(data):
     """The pairs of a rename-list file, with the checks the scanner makes."""
     header, body = data[:16], bytearray(data[16:])
-    with open(os.path.join(os.path.dirname(__file__), "..", "..", "fileops", "rename_list_body.cpp")) as f:
-        source = f.read()
-    keys = [[int(x, 16) for x in re.findall(r"0x[0-9A-Fa-f]{2}", m)]
-            for m in re.findall(r"RenameListKey[AB]\[\d+\] = \{([^}]*)\}", source)]
-    key_a, key_b = keys
     for i in range(len(body)):
-        body[i] ^= key_b[i % 17] ^ key_a[i % 16]
+        body[i] ^= RENAME_KEY_B[i % 17] ^ RENAME_KEY_A[i % 16]
     assert zlib.crc32(bytes(body)) == struct.unpack_from("<I", header, 8)[0], "checksum"
     strings = bytes(body).split(b"\0")
     end = strings.index(b"")

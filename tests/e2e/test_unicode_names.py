@@ -10,7 +10,8 @@ import re
 import shutil
 import unittest
 
-from fault_machines import after_banner, start_program
+from fault_machines import start_program
+from messages import FOUND_IN_MEMORY, REMOVED, REPLACE, after_banner, deleted
 from reboot_machines import pending_operations, short_path, start_in_background
 from sandbox import PROGRAM, TEST_BIN, SandboxTestCase, wormify
 
@@ -19,7 +20,6 @@ COPIES = (
     ("name in Japanese", "C:\\users\\Public\\x\\ワーム.exe"),
     ("Latin name outside ASCII", "C:\\users\\Public\\x\\Ärger.exe"),
 )
-REPLACE = "[QRTK - ReplaceFile]: "
 
 
 def in_code_page(path):
@@ -50,11 +50,10 @@ class UnicodeNames(SandboxTestCase):
 
                 res = self.box.run_program()
                 self.assertEqual(res.code, 1, res.stdout)
-                self.assertEqual(after_banner(res.stdout),
-                                 "Infected process was found in memory\nInfection was found and removed\n")
+                self.assertEqual(after_banner(res.stdout), FOUND_IN_MEMORY + REMOVED)
                 self.assertEqual(worm.wait(timeout=30), 0)
                 self.assertFalse(self.box.exists(path))
-                self.assertIn(f'Deleting file "{shown}", result=1', self.box.log_lines())
+                self.assertIn(deleted(shown), self.box.log_lines())
 
     def test_copy_that_cannot_be_ended_goes_at_the_restart(self):
         # A stand-in that denies everyone the right to end it, in a folder
@@ -69,7 +68,7 @@ class UnicodeNames(SandboxTestCase):
         res = self.box.run_program()
         self.assertEqual(res.code, 2, res.stdout)
         lines = self.box.log_lines()
-        self.assertIn(f'Deleting file "{shown}", result=2', lines)
+        self.assertIn(deleted(shown, 2), lines)
         moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({shown} -> ")]
         self.assertEqual(len(moved), 1, lines)
         moved_path = moved[0][moved[0].index(" -> ") + 4:-2]

@@ -9,7 +9,7 @@
 
 #include "base/crc32.h"
 #include "fileops/rename_list.h"
-#include "tests/scanner/registry_fixture.h"
+#include "tests/support/registry_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -13,11 +13,11 @@
 #include "base/outcome.h"
 #include "base/wide_files.h"
 #include "fileops/quarantine.h"
-#include "tests/app/trace_capture.h"
-#include "tests/detect/child_process.h"
-#include "tests/detect/holder_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/holder_process.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/trace_capture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "scanner/registry_path.h"
-#include "tests/scanner/registry_fixture.h"
+#include "tests/support/registry_fixture.h"
 
 namespace {
 

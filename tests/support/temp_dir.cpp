@@ -71,3 +71,10 @@ std::wstring Widen(const std::string& text) {
     wide.resize(wcslen(wide.c_str()));
     return wide;
 }
+
+std::string TestBinDir() {
+    char self[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string path(self, length < sizeof self ? length : 0);
+    return path.substr(0, path.rfind('\\') + 1);
+}

@@ -25,6 +25,10 @@ private:
 // ANSI text (the system's code page) in UTF-16.
 std::wstring Widen(const std::string& text);
 
+// The folder of the running test program (where the suite's helper
+// programs lie), with its final backslash.
+std::string TestBinDir();
+
 // Whole content of a file, or "<missing>" when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& data);

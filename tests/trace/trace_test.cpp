@@ -70,12 +70,7 @@ struct ProbeRun {
     bool killed;
 };
 
-std::string ProbePath() {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string path = self;
-    return path.substr(0, path.rfind('\\') + 1) + "trace_probe.exe";
-}
+std::string ProbePath() { return TestBinDir() + "trace_probe.exe"; }
 
 PROCESS_INFORMATION StartProbe(const std::string& mode, const std::string& log) {
     std::string command = "\"" + ProbePath() + "\" " + mode + " \"" + log + "\"";
@@ -116,7 +111,7 @@ TEST(TraceProcess, KilledProcessLeavesEveryEarlierMessage) {
 
 TEST(TraceProcess, BareNameGoesBesideTheProgram) {
     const std::string name = "trace-bare-" + std::to_string(GetCurrentProcessId()) + ".log";
-    const std::string beside = ProbePath().substr(0, ProbePath().rfind('\\') + 1) + name;
+    const std::string beside = TestBinDir() + name;
     DeleteFileA(beside.c_str());
     PROCESS_INFORMATION process = StartProbe("bare", name);
     WaitForSingleObject(process.hProcess, 30000);

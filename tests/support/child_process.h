@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <string>
 
-// The folder of the running test program, with its final backslash.
-std::string TestBinDir();
+#include "tests/support/temp_dir.h"
 
 // Copies idle_program.exe to path; true on success.
 bool CopyIdleProgram(const std::string& path);

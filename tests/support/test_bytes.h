@@ -1,5 +1,5 @@
 // Reproducible pseudo-random bytes: the same generator as
-// tests/detect/make_vectors.py, which computes the reference values.
+// tests/support/make_vectors.py, which computes the reference values.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +19,7 @@ constexpr uint32_t WormSignature0 = 0xB9478CE5u;
 constexpr uint32_t WormSignature1 = 0x759D1D05u;
 
 // First 8192 bytes of a worm stand-in: TestBytes(100, 8192) with 4 bytes at
-// 0x40 chosen (by zlib, through tests/detect/make_vectors.py) so that the
+// 0x40 chosen (by zlib, through tests/support/make_vectors.py) so that the
 // region carries that signature.
 inline std::string WormRegion(uint32_t signature) {
     std::string region = TestBytes(100, 8192);

@@ -1,13 +1,7 @@
-#include "tests/detect/holder_process.h"
+#include "tests/support/holder_process.h"
 
 #include "base/guards.h"
-
-std::string TestProgramDir() {
-    char self[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string path(self, length);
-    return path.substr(0, path.rfind('\\') + 1);
-}
+#include "tests/support/temp_dir.h"
 
 HolderProcess::HolderProcess(const std::string& program, const std::string& arguments) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -18,7 +12,7 @@ HolderProcess::HolderProcess(const std::string& program, const std::string& argu
     UniqueHandle writer(writeEnd);
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
-    std::string command = "\"" + TestProgramDir() + program + "\" " + arguments;
+    std::string command = "\"" + TestBinDir() + program + "\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

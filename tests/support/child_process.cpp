@@ -1,17 +1,10 @@
-#include "tests/detect/child_process.h"
+#include "tests/support/child_process.h"
 
 #include "detect/process_enum.h"
 
 #include <psapi.h>
 
 #include <string>
-
-std::string TestBinDir() {
-    char self[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string path(self, length < sizeof self ? length : 0);
-    return path.substr(0, path.rfind('\\') + 1);
-}
 
 bool CopyIdleProgram(const std::string& path) {
     return CopyFileA((TestBinDir() + "idle_program.exe").c_str(), path.c_str(), FALSE) != 0;

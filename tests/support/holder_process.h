@@ -23,6 +23,3 @@ private:
     bool holding_ = false;
     std::string output_;
 };
-
-// The folder of the running test program, with its final backslash.
-std::string TestProgramDir();
