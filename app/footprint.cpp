@@ -4,7 +4,7 @@
 
 #include "base/guards.h"
 #include "base/paths.h"
-#include "base/runtime_link.h"
+#include "base/optional_functions.h"
 #include "base/wide_files.h"
 
 const DroppedFile DroppedFileTable[] = {
@@ -71,9 +71,8 @@ struct KeyName {
 
 // 0 when the key cannot be opened or named.
 int ReadRegistryKeyName(HKEY root, const char* keyPath, REGSAM view, KeyName* name) {
-    using NtQueryKeyFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
     constexpr int KeyNameInformation = 3;
-    const auto ntQueryKey = LookUp<NtQueryKeyFunction>(GetModuleHandleA("NTDLL.DLL"), "NtQueryKey");
+    const auto ntQueryKey = NtdllOptional().ntQueryKey;
     UniqueRegKey key;
     if (ntQueryKey == nullptr || RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) {
         return 0;

@@ -6,7 +6,7 @@
 
 #include "base/guards.h"
 #include "base/platform.h"
-#include "base/runtime_link.h"
+#include "base/optional_functions.h"
 #include "base/wide_files.h"
 
 namespace {
@@ -27,10 +27,6 @@ uint64_t Join(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32
 // (NT 3.1 on); GetFileInformationByHandle would also ask for the volume's
 // serial number, which Wine fetches from its mount manager in another
 // process on every call, at several times the cost of the whole check.
-struct IoStatus {
-    void* status;
-    ULONG_PTR information;
-};
 struct InternalInformation {  // FileInternalInformation, class 6
     LARGE_INTEGER index;
 };
@@ -48,14 +44,11 @@ struct StandardInformation {  // FileStandardInformation, class 5
     BOOLEAN deletePending;
     BOOLEAN directory;
 };
-using NtQueryInformationFileFn = LONG(WINAPI*)(HANDLE file, IoStatus* status, void* information, ULONG length,
-                                               int informationClass);
 
 bool ReadNativeStamp(HANDLE file, FileStamp* stamp) {
-    static const auto ntQueryInformationFile =
-        LookUp<NtQueryInformationFileFn>(GetModuleHandleA("NTDLL.DLL"), "NtQueryInformationFile");
+    const auto ntQueryInformationFile = NtdllOptional().ntQueryInformationFile;
     if (ntQueryInformationFile == nullptr) return false;
-    IoStatus status{};
+    FileIoStatus status{};
     InternalInformation internal{};
     BasicInformation basic{};
     StandardInformation standard{};

@@ -10,7 +10,7 @@
 #include "base/guards.h"
 #include "base/platform.h"
 #include "base/run_end.h"
-#include "base/runtime_link.h"
+#include "base/optional_functions.h"
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
 #include "fileops/replace_file.h"
@@ -29,9 +29,8 @@ constexpr const char* ScannerServiceName = "Norvane Portiva";
 // its subfolders are not all redirected (spool, drivers\etc, catroot, ...),
 // and nothing below them is handed to the restart by name anyway.
 std::string PathForRestart(const char* path) {
-    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
     // Missing on older systems, which have no WoW64.
-    const auto isWow64Process = LookUp<IsWow64ProcessFunction>(GetModuleHandleA("KERNEL32.DLL"), "IsWow64Process");
+    const auto isWow64Process = Kernel32Optional().isWow64Process;
     BOOL wow64 = FALSE;
     if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) return path;
 

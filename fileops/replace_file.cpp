@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "base/guards.h"
+#include "base/optional_functions.h"
 #include "base/outcome.h"
 #include "base/paths.h"
 #include "base/platform.h"
@@ -279,12 +280,12 @@ OpenedAgain OpenAgain(const wchar_t* path) {
 
 // Through the handle: read-only files refuse deletion now and at the restart.
 void ClearReadOnlyByHandle(HANDLE file, const FileIdentity& found, const char* shown) {
-    const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
+    const auto setInformation = NtdllOptional().ntSetInformationFile;
     if ((found.attributes & FILE_ATTRIBUTE_READONLY) == 0 || setInformation == nullptr) return;
     FileBasicInformation basic{};
     const DWORD others = found.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     basic.attributes = others != 0 ? others : FILE_ATTRIBUTE_NORMAL;
-    IoStatus io{};
+    FileIoStatus io{};
     if (setInformation(file, &io, &basic, sizeof basic, FileBasicInformationClass) >= 0) {
         TRACE(TraceDetail, "[QRTK - ReplaceFile]: Read-only attribute cleared (%s).\n", shown);
     }
@@ -343,7 +344,7 @@ int32_t DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, 
     recognised.handle.reset();
     if (!same) return RefuseOtherFile(shown.text, context);
 
-    const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
+    const auto setInformation = NtdllOptional().ntSetInformationFile;
     if (setInformation == nullptr) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: No deletion by handle on this system, not touched (%s).\n",
               shown.text);
@@ -356,7 +357,7 @@ int32_t DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, 
         return DeleteAtRestart(path, shown.text, again, found, context);
     }
     FileDispositionInformation disposition{TRUE};
-    IoStatus io{};
+    FileIoStatus io{};
     const LONG status =
         setInformation(again.file.get(), &io, &disposition, sizeof disposition, FileDispositionInformationClass);
     if (status >= 0) {
