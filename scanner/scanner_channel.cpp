@@ -69,7 +69,7 @@ void SetScannerEnabled(int enabled) {
 
 HANDLE OpenScannerDevice() {
     SetLastError(0);
-    if (GetPlatformKind() == PlatformNt) {
+    if (IsWindowsNT()) {
         return CreateFileA(kNtDevice, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     }
@@ -84,7 +84,7 @@ int SendScannerSwitch(HANDLE device, int enabled) {
     DWORD returned = 0;
     SetLastError(0);
     char text[2] = {enabled != 0 ? '1' : '0', '\0'};
-    const DWORD code = GetPlatformKind() == PlatformNt ? kSetStateText : kSetStateText9x;
+    const DWORD code = IsWindowsNT() ? kSetStateText : kSetStateText9x;
     // Judged by the last-error value alone, as the scanner's drivers expect.
     DeviceIoControl(device, code, text, sizeof text, nullptr, 0, &returned, nullptr);
     return GetLastError() == 0 ? 1 : 0;
@@ -161,7 +161,7 @@ int ChangeScannerSetting(int enabled) {
 
 int IsServiceLoaded(const char* serviceName) {
     // The 9x family has no service manager: its service functions are stubs that fail.
-    if (GetPlatformKind() != PlatformNt) return 0;
+    if (!IsWindowsNT()) return 0;
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
     if (!manager) return 0;
     UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName, SERVICE_QUERY_STATUS));

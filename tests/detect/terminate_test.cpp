@@ -11,6 +11,7 @@
 #include "base/outcome.h"
 #include "detect/terminate.h"
 #include "tests/detect/child_process.h"
+#include "base/platform.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
 #include "trace/trace.h"
@@ -299,7 +300,7 @@ TEST_F(Termination, DebugPrivilegeOnlyDuringTheWalkOnNt) {
 TEST_F(Termination, NinexFamilyWalksWithToolhelpAndLeavesThePrivilege) {
     UniqueHandle token = OpenOwnToken(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY);
     ASSERT_EQ(SetPrivilege(token.get(), "SeDebugPrivilege", 1), 1);
-    SetProbeAnswer(ProbeIsNt, 0);
+    SetProbeAnswer(ProbeKind, PlatformWin9x);
 
     EXPECT_EQ(TerminateInfectedProcesses(IsListed, AnyContent), 1);
 

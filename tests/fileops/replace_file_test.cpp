@@ -16,6 +16,7 @@
 #include "tests/app/trace_capture.h"
 #include "tests/detect/child_process.h"
 #include "tests/detect/holder_process.h"
+#include "base/platform.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
 
@@ -35,7 +36,7 @@ protected:
         // The restart-time scheduler refuses deletions on the NT family to
         // a user outside the Administrators group, and has no scanner to
         // hand renames to: every scheduling below is refused.
-        SetProbeAnswer(ProbeIsNt, 1);
+        SetProbeAnswer(ProbeKind, PlatformNt);
         SetProbeAnswer(ProbeAdmin, 0);
     }
     void TearDown() override { ResetProbeAnswers(); }
@@ -443,7 +444,7 @@ TEST_F(ReplaceFileTest, IdentityDecidesOnNtAndContentOn9x) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "nt=" << c.nt << " same=" << c.sameIdentity << " still=" << c.stillRecognised);
-        SetProbeAnswer(ProbeIsNt, c.nt);
+        SetProbeAnswer(ProbeKind, c.nt ? PlatformNt : PlatformWin9x);
         const std::string path = dir_ / "identity.exe";
         WriteWholeFile(path, "MZ worm");
         RecognisedFile recognised = Recognise(path);
@@ -473,7 +474,7 @@ enum class Restart { Nothing, ByName, MovedOutOfReach };
 class RestartSafety : public ReplaceFileTest {
 protected:
     void SetUp() override {
-        SetProbeAnswer(ProbeIsNt, 1);
+        SetProbeAnswer(ProbeKind, PlatformNt);
         SetProbeAnswer(ProbeAdmin, 1);
     }
     void TearDown() override {

@@ -65,7 +65,6 @@ TEST_F(ScannerChannel, NineXDevicesDoNotOpenOnAnNtSystem) {
     // The 9x devices are opened with creation disposition 0, which only the
     // 9x family accepts (Wine's 9x emulation too); an NT system refuses it
     // before it looks for the device.
-    SetProbeAnswer(ProbeIsNt, 0);
     SetProbeAnswer(ProbeKind, PlatformWin9x);
     TraceCapture trace;
     SetLastError(0xdeadbeef);
