@@ -1,6 +1,7 @@
 #include "base/optional_functions.h"
 
 #include "base/paths.h"
+#include "base/system_folders.h"
 
 namespace {
 
@@ -53,8 +54,7 @@ Advapi32Functions FindAdvapi32Functions() {
 // Loads a library from the system folder only.
 HMODULE LoadSystemLibrary(const char* name) {
     char path[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || !AppendDirectorySeparator(path, sizeof path) ||
+    if (!SystemFolder(path, sizeof path) || !AppendDirectorySeparator(path, sizeof path) ||
         !JoinPath(path, sizeof path, path, name)) {
         return nullptr;
     }

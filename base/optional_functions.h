@@ -26,13 +26,6 @@ struct Kernel32Functions {
 };
 const Kernel32Functions& Kernel32Optional();
 
-// The 32-bit system folder of 64-bit Windows (SysWOW64), or 0 where there is
-// none: 32-bit Windows, and systems older than XP, which lack the function.
-inline UINT GetSystemWow64DirectoryIfAny(char* buffer, UINT size) {
-    const auto function = Kernel32Optional().getSystemWow64DirectoryA;
-    return function != nullptr ? function(buffer, size) : 0;
-}
-
 // NTDLL.DLL (the NT family only): the file system's and the registry's own
 // answers, and acting on an open file by handle.
 struct FileIoStatus {

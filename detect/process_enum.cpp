@@ -2,6 +2,7 @@
 
 #include "base/path_forms.h"
 #include "base/optional_functions.h"
+#include "base/system_folders.h"
 #include "base/wide_files.h"
 #include "trace/trace.h"
 
@@ -24,16 +25,6 @@ template <typename Function>
 Function Traced(Function function, const char* library, const char* name) {
     if (function == nullptr) TRACE(TraceFailure, "Cannot find %s in %s\n", name, library);
     return function;
-}
-
-// The directory that \SystemRoot names: the system's own Windows directory,
-// which GetWindowsDirectoryW gives only where each user has none of his own
-// (Terminal Server). Empty when it cannot be read.
-void ReadSystemRoot(wchar_t (&directory)[MAX_PATH]) {
-    const auto getSystemWindowsDirectoryW = Kernel32Optional().getSystemWindowsDirectoryW;
-    const UINT length = getSystemWindowsDirectoryW != nullptr ? getSystemWindowsDirectoryW(directory, MAX_PATH)
-                                                              : GetWindowsDirectoryW(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) directory[0] = L'\0';
 }
 
 // A walk for a callback of ANSI paths: each path narrowed as the system's
@@ -204,8 +195,9 @@ int32_t PsapiProcessEnumerator::Enumerate(WideProcessCallback callback, void* co
 
     wchar_t* const reported = static_cast<wchar_t*>(paths.get());
     wchar_t* const win32Path = reported + PathUnits;
+    // What \SystemRoot names; empty when it cannot be read.
     wchar_t systemRoot[MAX_PATH];
-    ReadSystemRoot(systemRoot);
+    SharedWindowsFolder(systemRoot, MAX_PATH);
     const DWORD count = used / sizeof(DWORD);
     for (DWORD i = 0; i < count; ++i) {
         const DWORD processId = static_cast<const DWORD*>(ids.get())[i];

@@ -96,11 +96,8 @@ int32_t WalkFileCache::KnownClean(const wchar_t* path) {
     const Entry* entry = Find(path, HashPath(path));
     if (entry == nullptr) return 0;
     // Whoever holds the file must not keep it from being compared; the 9x
-    // family knows neither the attributes right nor delete sharing.
-    const int isNt = IsWindowsNT();
-    const UniqueFileHandle file(WideCreateFile(path, isNt ? FILE_READ_ATTRIBUTES : 0,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE | (isNt ? FILE_SHARE_DELETE : 0),
-                                               nullptr, OPEN_EXISTING, 0, nullptr));
+    // family does not know the attributes right.
+    const UniqueFileHandle file = OpenShared(path, IsWindowsNT() ? FILE_READ_ATTRIBUTES : 0);
     FileStamp now;
     return file && ReadFileStamp(file.get(), &now) && SameStamp(now, entry->stamp) ? 1 : 0;
 }

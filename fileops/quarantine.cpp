@@ -4,6 +4,7 @@
 
 #include "base/guards.h"
 #include "base/paths.h"
+#include "base/system_folders.h"
 #include "base/optional_functions.h"
 #include "base/wide_files.h"
 #include "fileops/nt_file.h"
@@ -19,13 +20,6 @@ constexpr wchar_t MovedNameWide[] = L"worm.del";
 constexpr size_t MovedNameLength = sizeof MovedNameWide / sizeof MovedNameWide[0] - 1;
 // Fresh names tried before giving up: taken names are another's folder.
 constexpr int NameAttempts = 8;
-
-// The shared Windows folder: on a terminal server GetWindowsDirectoryA may
-// answer a user's own one. The function came with NT 4.0 Terminal Server.
-UINT WindowsFolder(char* buffer, UINT size) {
-    const auto shared = Kernel32Optional().getSystemWindowsDirectoryA;
-    return shared != nullptr ? shared(buffer, size) : GetWindowsDirectoryA(buffer, size);
-}
 
 // A folder itself (never what a reparse point leads to), and its identity.
 UniqueFileHandle OpenFolder(const char* path, FileIdentity* identity) {
@@ -46,8 +40,9 @@ bool IsPlainFolder(const FileIdentity& identity) {
 // path's drive. A rename cannot leave its volume.
 bool ParentOnVolume(const wchar_t* path, uint32_t volumeSerial, char (&parent)[MAX_PATH]) {
     char candidates[2][MAX_PATH] = {};
-    const UINT length = WindowsFolder(candidates[0], MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || !AppendDirectorySeparator(candidates[0], MAX_PATH)) candidates[0][0] = '\0';
+    if (!SharedWindowsFolder(candidates[0], MAX_PATH) || !AppendDirectorySeparator(candidates[0], MAX_PATH)) {
+        candidates[0][0] = '\0';
+    }
     const wchar_t drive = path[0];
     if (((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z')) && path[1] == L':' && path[2] == L'\\') {
         candidates[1][0] = static_cast<char>(drive);
@@ -128,10 +123,8 @@ bool MakeAdminOnlySecurity(AdminOnlySecurity& security) {
 
 bool IsInSystemFolder(const char* path) {
     char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, sizeof folder);
-    if (length != 0 && length < sizeof folder && NameInFolder(path, folder) != 0) return true;
-    length = GetSystemWow64DirectoryIfAny(folder, sizeof folder);
-    return length != 0 && length < sizeof folder && NameInFolder(path, folder) != 0;
+    if (SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0) return true;
+    return Wow64SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0;
 }
 
 int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* widePath) {

@@ -10,6 +10,7 @@
 #include "base/guards.h"
 #include "base/platform.h"
 #include "base/run_end.h"
+#include "base/system_folders.h"
 #include "base/optional_functions.h"
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
@@ -36,14 +37,10 @@ std::string PathForRestart(const char* path) {
 
     char systemDir[MAX_PATH];
     char wow64Dir[MAX_PATH];
-    const UINT systemLength = GetSystemDirectoryA(systemDir, sizeof systemDir);
-    const UINT wow64Length = GetSystemWow64DirectoryIfAny(wow64Dir, sizeof wow64Dir);
-    if (systemLength == 0 || systemLength >= sizeof systemDir || wow64Length == 0 || wow64Length >= sizeof wow64Dir) {
-        return path;
-    }
+    if (!SystemFolder(systemDir, sizeof systemDir) || !Wow64SystemFolder(wow64Dir, sizeof wow64Dir)) return path;
     const size_t name = NameInFolder(path, systemDir);
     if (name == 0) return path;
-    std::string native = std::string(wow64Dir, wow64Length) + "\\" + (path + name);
+    std::string native = std::string(wow64Dir) + "\\" + (path + name);
     TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Native path for the restart (%s -> %s).\n", path,
           native.c_str());
     return native;
@@ -99,9 +96,8 @@ void CreatePlaceholder(const char* path) {
 // directory. False when the file cannot be written, or the run is ending.
 bool AppendWininitEntry(const char* key, const char* value) {
     char windowsDir[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    if (length == 0 || length >= sizeof windowsDir) return false;
-    const std::string iniPath = std::string(windowsDir, length) + "\\WININIT.INI";
+    if (!WindowsFolder(windowsDir, sizeof windowsDir)) return false;
+    const std::string iniPath = std::string(windowsDir) + "\\WININIT.INI";
     // Held from the load to the end of the swap, which an end of the run
     // waits for: cut between its renames, a save leaves no file.
     const RunLockHeld held;
