@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "base/guards.h"
 #include "base/platform.h"
@@ -62,13 +63,12 @@ int32_t ScheduleDelayedMove(const char* existingPath, const char* newPath) {
 
 int32_t HandRenameToScanner(const char* existingPath, const char* newPath) {
     int32_t status = Ok;
-    char* body = nullptr;  // only filled when reading a list
-    FILE* list = OpenRenameList(RenameListWrite, &body, &status);
-    bool ok = list != nullptr;
+    UniqueFile list = OpenRenameList(RenameListWrite, nullptr, &status);
+    bool ok = static_cast<bool>(list);
     if (ok) {
-        ok = AddRenamePair(list, existingPath, newPath, &status) != 0;
+        ok = AddRenamePair(list.get(), existingPath, newPath, &status) != 0;
         // Finishing closes the list, also after a failed addition.
-        ok = FinishRenameList(list, &status) != 0 && ok;
+        ok = FinishRenameList(std::move(list), &status) != 0 && ok;
     }
     if (!ok) {
         TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Portiva cannot do the renaming.\n");

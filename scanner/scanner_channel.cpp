@@ -55,7 +55,7 @@ void BuildScannerSettingRecord(uint8_t record[kScannerSettingRecordSize], int en
 }
 
 void SetScannerEnabled(int enabled) {
-    UniqueFileHandle device(OpenScannerDevice());
+    UniqueFileHandle device = OpenScannerDevice();
     if (device) {
         SendScannerSwitch(device.get(), enabled);
         device.reset();
@@ -67,17 +67,18 @@ void SetScannerEnabled(int enabled) {
     }
 }
 
-HANDLE OpenScannerDevice() {
+UniqueFileHandle OpenScannerDevice() {
     SetLastError(0);
     if (IsWindowsNT()) {
-        return CreateFileA(kNtDevice, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        return UniqueFileHandle(CreateFileA(kNtDevice, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     }
     // Zero-filled, so that a value without terminator is compared within
     // the buffer: "PV95" and its terminator are 5 of its 16 bytes.
     char name[16] = {};
     const bool pv95 = ReadRegistryPathValue(name, sizeof name, kDeviceNamePath) == 0 && memcmp(name, "PV95", 5) == 0;
-    return CreateFileA(pv95 ? "\\\\.\\PV95" : "\\\\.\\QDX", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return UniqueFileHandle(
+        CreateFileA(pv95 ? "\\\\.\\PV95" : "\\\\.\\QDX", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
 int SendScannerSwitch(HANDLE device, int enabled) {
