@@ -5,50 +5,39 @@
 
 namespace {
 
-// Null when the module (or the module itself) lacks the name.
-template <typename Function>
-void LookUp(HMODULE module, const char* name, Function* function) {
-    // Through the generic function pointer type, which converts to any other.
-    *function = module != nullptr
-                    ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                    : nullptr;
-}
+// An entry point as GetProcAddress answers it, converted to the record's
+// function type through the generic function pointer type, which converts to
+// any other; null when the module (or the module itself) is missing.
+class Entry {
+public:
+    Entry(HMODULE module, const char* name) : address_(module != nullptr ? GetProcAddress(module, name) : nullptr) {}
+    template <typename Function>
+    operator Function() const {  // implicit: fills each field of a record by its type
+        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address_));
+    }
+
+private:
+    FARPROC address_;
+};
 
 Kernel32Functions FindKernel32Functions() {
-    Kernel32Functions found{};
     const HMODULE kernel32 = GetModuleHandleA("KERNEL32.DLL");
-    found.moduleFound = kernel32 != nullptr;
-    if (!found.moduleFound) {
-        found.moduleError = GetLastError();
-        return found;
-    }
-    LookUp(kernel32, "GetSystemWow64DirectoryA", &found.getSystemWow64DirectoryA);
-    LookUp(kernel32, "GetSystemWindowsDirectoryA", &found.getSystemWindowsDirectoryA);
-    LookUp(kernel32, "GetSystemWindowsDirectoryW", &found.getSystemWindowsDirectoryW);
-    LookUp(kernel32, "QueryFullProcessImageNameW", &found.queryFullProcessImageNameW);
-    LookUp(kernel32, "IsWow64Process", &found.isWow64Process);
-    LookUp(kernel32, "GetProcessTimes", &found.getProcessTimes);
-    LookUp(kernel32, "CreateToolhelp32Snapshot", &found.createToolhelp32Snapshot);
-    LookUp(kernel32, "Process32First", &found.process32First);
-    LookUp(kernel32, "Process32Next", &found.process32Next);
-    return found;
+    const DWORD error = kernel32 != nullptr ? ERROR_SUCCESS : GetLastError();
+    return {Entry(kernel32, "GetSystemWow64DirectoryA"), Entry(kernel32, "GetSystemWindowsDirectoryA"),
+            Entry(kernel32, "GetSystemWindowsDirectoryW"), Entry(kernel32, "QueryFullProcessImageNameW"),
+            Entry(kernel32, "IsWow64Process"), Entry(kernel32, "GetProcessTimes"),
+            Entry(kernel32, "CreateToolhelp32Snapshot"), Entry(kernel32, "Process32First"),
+            Entry(kernel32, "Process32Next"), kernel32 != nullptr, error};
 }
 
 NtdllFunctions FindNtdllFunctions() {
-    NtdllFunctions found{};
     const HMODULE ntdll = GetModuleHandleA("NTDLL.DLL");
-    LookUp(ntdll, "NtQueryInformationFile", &found.ntQueryInformationFile);
-    LookUp(ntdll, "NtSetInformationFile", &found.ntSetInformationFile);
-    LookUp(ntdll, "NtQueryKey", &found.ntQueryKey);
-    return found;
+    return {Entry(ntdll, "NtQueryInformationFile"), Entry(ntdll, "NtSetInformationFile"), Entry(ntdll, "NtQueryKey")};
 }
 
 Advapi32Functions FindAdvapi32Functions() {
-    Advapi32Functions found{};
     const HMODULE advapi32 = GetModuleHandleA("ADVAPI32.DLL");
-    LookUp(advapi32, "SystemFunction036", &found.systemFunction036);
-    LookUp(advapi32, "SetSecurityDescriptorControl", &found.setSecurityDescriptorControl);
-    return found;
+    return {Entry(advapi32, "SystemFunction036"), Entry(advapi32, "SetSecurityDescriptorControl")};
 }
 
 // Loads a library from the system folder only.
@@ -61,41 +50,24 @@ HMODULE LoadSystemLibrary(const char* name) {
     return LoadLibraryA(path);
 }
 
+// Never freed: the functions serve every walk of the process.
 PsapiFunctions FindPsapiFunctions() {
-    PsapiFunctions found{};
-    // Never freed: the functions serve every walk of the process.
     const HMODULE psapi = LoadSystemLibrary("PSAPI.DLL");
-    found.loaded = psapi != nullptr;
-    if (!found.loaded) {
-        found.loadError = GetLastError();
-        return found;
-    }
-    LookUp(psapi, "EnumProcesses", &found.enumProcesses);
-    LookUp(psapi, "GetModuleFileNameExW", &found.getModuleFileNameExW);
-    LookUp(psapi, "EnumProcessModules", &found.enumProcessModules);
-    LookUp(psapi, "GetModuleBaseNameW", &found.getModuleBaseNameW);
-    return found;
+    const DWORD error = psapi != nullptr ? ERROR_SUCCESS : GetLastError();
+    return {Entry(psapi, "EnumProcesses"), Entry(psapi, "GetModuleFileNameExW"), Entry(psapi, "EnumProcessModules"),
+            Entry(psapi, "GetModuleBaseNameW"), psapi != nullptr, error};
+}
+
+// A function-local static: filled once, by whichever thread asks first.
+template <typename Functions, Functions (*Find)()>
+const Functions& Once() {
+    static const Functions functions = Find();
+    return functions;
 }
 
 }  // namespace
 
-// Function-local statics: filled once, by whichever thread asks first.
-const Kernel32Functions& Kernel32Optional() {
-    static const Kernel32Functions functions = FindKernel32Functions();
-    return functions;
-}
-
-const NtdllFunctions& NtdllOptional() {
-    static const NtdllFunctions functions = FindNtdllFunctions();
-    return functions;
-}
-
-const Advapi32Functions& Advapi32Optional() {
-    static const Advapi32Functions functions = FindAdvapi32Functions();
-    return functions;
-}
-
-const PsapiFunctions& PsapiOptional() {
-    static const PsapiFunctions functions = FindPsapiFunctions();
-    return functions;
-}
+const Kernel32Functions& Kernel32Optional() { return Once<Kernel32Functions, FindKernel32Functions>(); }
+const NtdllFunctions& NtdllOptional() { return Once<NtdllFunctions, FindNtdllFunctions>(); }
+const Advapi32Functions& Advapi32Optional() { return Once<Advapi32Functions, FindAdvapi32Functions>(); }
+const PsapiFunctions& PsapiOptional() { return Once<PsapiFunctions, FindPsapiFunctions>(); }

@@ -20,6 +20,12 @@ constexpr DWORD ModuleCount = 1024;
 // The longest path the NT family can name, with the terminator.
 constexpr DWORD PathUnits = 32768;
 
+// A DLL of a walk, traced when the system lacks it.
+bool Present(bool found, const char* failed, const char* library, DWORD error) {
+    if (!found) TRACE(TraceFailure, "Cannot %s %s error=%ld\n", failed, library, static_cast<long>(error));
+    return found;
+}
+
 // An entry point of a walk, traced by name when the system lacks it.
 template <typename Function>
 Function Traced(Function function, const char* library, const char* name) {
@@ -73,10 +79,7 @@ uint64_t ProcessStartTime(HANDLE process) {
 
 ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() {
     const Kernel32Functions& kernel32 = Kernel32Optional();
-    if (!kernel32.moduleFound) {
-        TRACE(TraceFailure, "Cannot find KERNEL32.DLL error=%ld\n", static_cast<long>(kernel32.moduleError));
-        return;
-    }
+    if (!Present(kernel32.moduleFound, "find", "KERNEL32.DLL", kernel32.moduleError)) return;
     createToolhelp32Snapshot = Traced(kernel32.createToolhelp32Snapshot, "KERNEL32.DLL", "CreateToolhelp32Snapshot");
     process32First = Traced(kernel32.process32First, "KERNEL32.DLL", "Process32First");
     process32Next = Traced(kernel32.process32Next, "KERNEL32.DLL", "Process32Next");
@@ -121,17 +124,14 @@ int32_t ToolhelpProcessEnumerator::Enumerate(WideProcessCallback callback, void*
 // VDMDBG.DLL is not needed: sixteen-bit tasks are not visited one by one, and
 // a system without it must still be walked.
 PsapiProcessEnumerator::PsapiProcessEnumerator() {
+    // Vista and later only: elsewhere the module list tells the path.
+    queryFullProcessImageNameW = Kernel32Optional().queryFullProcessImageNameW;
     const PsapiFunctions& psapi = PsapiOptional();
-    if (!psapi.loaded) {
-        TRACE(TraceFailure, "Cannot load PSAPI.DLL error=%ld\n", static_cast<long>(psapi.loadError));
-        return;
-    }
+    if (!Present(psapi.loaded, "load", "PSAPI.DLL", psapi.loadError)) return;
     enumProcesses = Traced(psapi.enumProcesses, "PSAPI.DLL", "EnumProcesses");
     getModuleFileNameExW = Traced(psapi.getModuleFileNameExW, "PSAPI.DLL", "GetModuleFileNameExW");
     getModuleBaseNameW = Traced(psapi.getModuleBaseNameW, "PSAPI.DLL", "GetModuleBaseNameW");
     enumProcessModules = Traced(psapi.enumProcessModules, "PSAPI.DLL", "EnumProcessModules");
-    // Vista and later only: elsewhere the module list tells the path.
-    queryFullProcessImageNameW = Kernel32Optional().queryFullProcessImageNameW;
     if (enumProcesses && getModuleFileNameExW && getModuleBaseNameW && enumProcessModules) available = 1;
 }
 
