@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "app/dropped_files.h"
 #include "app/footprint.h"
 #include "app/startup_entries.h"
@@ -59,6 +61,23 @@ LONG WINAPI EndRunOnFault(EXCEPTION_POINTERS* fault) {
     return filterBeforeRun != nullptr ? filterBeforeRun(fault) : EXCEPTION_CONTINUE_SEARCH;
 }
 
+// The walk of the running processes, and the console's line on what it found.
+void TerminateAndTell() {
+    ProcessScan scan = ProcessScan::NotWalked;
+    TerminateInfectedProcesses(RecogniseFile, IsOpenFileInfected, &scan);
+    switch (scan) {
+    case ProcessScan::NotWalked:
+        fputs("Memory could not be checked for infected processes\n", stdout);
+        break;
+    case ProcessScan::NoneFound:
+        fputs("Infected process was not found in memory\n", stdout);
+        break;
+    case ProcessScan::Found:
+        fputs("Infected process was found in memory\n", stdout);
+        break;
+    }
+}
+
 // Memory running out inside a container throws: the step is cut short and
 // counted as an error, and the sequence goes on to switch the scanner on.
 template <typename Step>
@@ -92,7 +111,7 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
     // The scanner stays suspended from before the first file is touched
     // until after the last registry step; no step can end the list early.
     RunStep("SetScannerEnabled", SuspendScanner);
-    RunStep("TerminateInfectedProcesses", [] { TerminateInfectedProcesses(RecogniseFile); });
+    RunStep("TerminateInfectedProcesses", TerminateAndTell);
     RunStep("RemoveDroppedFiles", RemoveDroppedFiles);
     RunStep("RepairSystemIniShell", RepairSystemIniShell);
     for (const StartupValue* value = StartupValueTable; value->keyPath != nullptr; ++value) {

@@ -11,6 +11,7 @@
 #include "app/report.h"
 #include "base/outcome.h"
 #include "base/platform.h"
+#include "base/system_folders.h"
 #include "trace/trace.h"
 
 namespace {
@@ -120,8 +121,7 @@ int RavlokfixMain(int argc, char** argv) {
 
     // An unobtainable Windows directory leaves "\Ravlokfix.log" on the current drive.
     char windowsDir[MAX_PATH] = "";
-    const UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    if (length == 0 || length >= sizeof windowsDir) windowsDir[0] = '\0';
+    WindowsFolder(windowsDir, sizeof windowsDir);
     char logPath[MAX_PATH + sizeof "\\Ravlokfix.log"];
     snprintf(logPath, sizeof logPath, "%s\\Ravlokfix.log", windowsDir);
     OpenTraceFile(logPath, "a+");

@@ -4,7 +4,8 @@
 
 #include "base/guards.h"
 #include "base/paths.h"
-#include "base/runtime_link.h"
+#include "base/system_folders.h"
+#include "base/optional_functions.h"
 #include "base/wide_files.h"
 
 const DroppedFile DroppedFileTable[] = {
@@ -23,18 +24,14 @@ const ShellLine WormShellLine = {"system.ini", "Boot", "Shell", "explorer.exe"};
 
 namespace {
 
-// A folder the platform reported, ready for a file name; 0, or the reason
-// it cannot be used (a cut path could name another file).
-uint32_t ReadyFolder(char* folder, size_t size, UINT length, DWORD lastError) {
-    if (length == 0) {
-        folder[0] = '\0';
-        return lastError != ERROR_SUCCESS ? lastError : ERROR_PATH_NOT_FOUND;
-    }
-    if (length >= size || !AppendDirectorySeparator(folder, size)) {
-        folder[0] = '\0';
-        return ERROR_FILENAME_EXCED_RANGE;
-    }
-    return ERROR_SUCCESS;
+// A folder just read (found, else the reason is the last error), ready for a
+// file name; 0, or the reason it cannot be used (a cut path could name
+// another file).
+uint32_t ReadyFolder(char* folder, size_t size, bool found) {
+    if (found && AppendDirectorySeparator(folder, size)) return ERROR_SUCCESS;
+    const uint32_t error = found ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+    folder[0] = '\0';
+    return error;
 }
 
 void VisitRowsIn(const char* folder, uint32_t folderError, bool withPathAsIs, DroppedFileVisit visit,
@@ -71,9 +68,8 @@ struct KeyName {
 
 // 0 when the key cannot be opened or named.
 int ReadRegistryKeyName(HKEY root, const char* keyPath, REGSAM view, KeyName* name) {
-    using NtQueryKeyFunction = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
     constexpr int KeyNameInformation = 3;
-    const auto ntQueryKey = LookUp<NtQueryKeyFunction>(GetModuleHandleA("NTDLL.DLL"), "NtQueryKey");
+    const auto ntQueryKey = NtdllOptional().ntQueryKey;
     UniqueRegKey key;
     if (ntQueryKey == nullptr || RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) {
         return 0;
@@ -104,19 +100,16 @@ bool OwnKeyIn32BitView(HKEY root, const char* keyPath) {
 void ForEachDroppedFile(DroppedFileVisit visit, void* context) {
     char systemFolder[261] = "";
     // Without the folder the names would be looked for in the current one.
-    SetLastError(ERROR_SUCCESS);
-    const UINT length = GetSystemDirectoryA(systemFolder, sizeof systemFolder);
-    const uint32_t error = ReadyFolder(systemFolder, sizeof systemFolder, length, GetLastError());
-    VisitRowsIn(systemFolder, error, true, visit, context);
+    const bool found = SystemFolder(systemFolder, sizeof systemFolder);
+    VisitRowsIn(systemFolder, ReadyFolder(systemFolder, sizeof systemFolder, found), true, visit, context);
 #ifdef _WIN64
     // On 64-bit Windows the worm's files land in the 32-bit system folder,
     // which a 64-bit program does not see under the native folder's name.
     char wow64Folder[261] = "";
-    SetLastError(ERROR_SUCCESS);
-    const UINT wow64Length = GetSystemWow64DirectoryIfAny(wow64Folder, sizeof wow64Folder);
-    if (wow64Length == 0) return;  // no such folder: nothing of the worm's can lie there
-    const uint32_t wow64Error = ReadyFolder(wow64Folder, sizeof wow64Folder, wow64Length, GetLastError());
-    VisitRowsIn(wow64Folder, wow64Error, false, visit, context);
+    const bool wow64Found = Wow64SystemFolder(wow64Folder, sizeof wow64Folder);
+    // No such folder: nothing of the worm's can lie there.
+    if (!wow64Found && GetLastError() != ERROR_FILENAME_EXCED_RANGE) return;
+    VisitRowsIn(wow64Folder, ReadyFolder(wow64Folder, sizeof wow64Folder, wow64Found), false, visit, context);
 #endif
 }
 

@@ -21,29 +21,36 @@ namespace {
 #define REPORT_CONSOLE "Report: "
 #define REPORT_TAG "[QRTK - Report_Ravlok]: "
 
-// One message, formatted once, for the console and the trace alike.
+// One report line, formatted once: on the console too when asked, and in
+// the trace at the level given.
+void Say(bool console, int level, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
+void Say(bool console, int level, const char* format, va_list args) {
+    char line[1024];
+    vsnprintf(line, sizeof line, format, args);
+    if (console) {
+        printf(REPORT_CONSOLE "%s\n", line);
+        fflush(stdout);
+    }
+    TRACE(level, REPORT_TAG "%s\n", line);
+}
+
+// One message for the console and the trace alike.
 void Tell(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Tell(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): checked as printf by the declaration
-    char line[1024];
     va_list args;
     va_start(args, format);
-    vsnprintf(line, sizeof line, format, args);
+    Say(true, TraceDetail, format, args);
     va_end(args);
-    printf(REPORT_CONSOLE "%s\n", line);
-    fflush(stdout);
-    TRACE(TraceDetail, REPORT_TAG "%s\n", line);
 }
 
 // A check that could not be made: counted, and traced with its reason.
 void Incomplete(ReportTally* tally, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Incomplete(ReportTally* tally, const char* format, ...) {  // NOLINT(cert-dcl50-cpp): as Tell
-    char line[1024];
+    ++tally->incomplete;
     va_list args;
     va_start(args, format);
-    vsnprintf(line, sizeof line, format, args);
+    Say(false, TraceFailure, format, args);
     va_end(args);
-    ++tally->incomplete;
-    TRACE(TraceFailure, REPORT_TAG "%s\n", line);
 }
 
 int32_t ReportProcess(const wchar_t* widePath, int32_t /*reserved*/, uint32_t processId, uint64_t /*startTime*/,

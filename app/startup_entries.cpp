@@ -4,6 +4,7 @@
 #include "base/guards.h"
 #include "base/outcome.h"
 #include "base/paths.h"
+#include "base/system_folders.h"
 #include "trace/trace.h"
 
 namespace {
@@ -42,13 +43,11 @@ bool MakeSystemIniBackup(DWORD* error) {
     char windowsDirectory[MAX_PATH] = "";
     char iniPath[MAX_PATH];
     char backupPath[MAX_PATH];
-    SetLastError(ERROR_SUCCESS);
-    const UINT length = GetWindowsDirectoryA(windowsDirectory, sizeof windowsDirectory);
-    if (length == 0) {
-        *error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_PATH_NOT_FOUND;
+    if (!WindowsFolder(windowsDirectory, sizeof windowsDirectory)) {
+        *error = GetLastError();
         return false;
     }
-    if (length >= sizeof windowsDirectory || !AppendDirectorySeparator(windowsDirectory, sizeof windowsDirectory) ||
+    if (!AppendDirectorySeparator(windowsDirectory, sizeof windowsDirectory) ||
         !JoinPath(iniPath, sizeof iniPath, windowsDirectory, WormShellLine.file) ||
         !JoinPath(backupPath, sizeof backupPath, windowsDirectory, "system.bak")) {
         *error = ERROR_FILENAME_EXCED_RANGE;

@@ -12,32 +12,19 @@
 
 namespace {
 
-int QueryPlatformId(DWORD* platformId) {
+int QueryPlatformKind() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;  // the basic record, 148 bytes
-    const BOOL ok = GetVersionExA(&info);
-    *platformId = info.dwPlatformId;
-    return ok;
-}
-
-int RealIsWindowsNT() {
-    static bool known = false;
-    static int answer = 0;
-    if (!known) {
-        DWORD platformId = 0;
-        QueryPlatformId(&platformId);
-        answer = platformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
-        known = true;
-    }
-    return answer;
-}
-
-int RealGetPlatformKind() {
-    DWORD platformId = 0;
-    if (!QueryPlatformId(&platformId)) return PlatformOther;
-    if (platformId == VER_PLATFORM_WIN32_WINDOWS) return PlatformWin9x;
-    if (platformId == VER_PLATFORM_WIN32_NT) return PlatformNt;
+    if (!GetVersionExA(&info)) return PlatformOther;
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return PlatformWin9x;
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) return PlatformNt;
     return PlatformOther;
+}
+
+// A function-local static: filled once, by whichever thread asks first.
+int RealGetPlatformKind() {
+    static const int kind = QueryPlatformKind();
+    return kind;
 }
 
 int RealIsAdministrator() {
@@ -74,11 +61,11 @@ int RealIsAdministrator() {
 }  // namespace
 
 #ifdef RAVLOKFIX_PROBE_SEAM
-int IsWindowsNT() { return ProbeSeamAnswer(ProbeIsNt, RealIsWindowsNT); }
 int GetPlatformKind() { return ProbeSeamAnswer(ProbeKind, RealGetPlatformKind); }
 int IsAdministrator() { return ProbeSeamAnswer(ProbeAdmin, RealIsAdministrator); }
 #else
-int IsWindowsNT() { return RealIsWindowsNT(); }
 int GetPlatformKind() { return RealGetPlatformKind(); }
 int IsAdministrator() { return RealIsAdministrator(); }
 #endif
+
+int IsWindowsNT() { return GetPlatformKind() == PlatformNt ? 1 : 0; }

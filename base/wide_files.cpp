@@ -148,3 +148,13 @@ DWORD WideGetShortPathName(const wchar_t* path, wchar_t* shortPath, DWORD size) 
     if (MultiByteToWideChar(CP_ACP, 0, shortAnsi, -1, shortPath, ClampToInt(size)) == 0) return 0;
     return static_cast<DWORD>(needed - 1);
 }
+
+DWORD FamilySharing() { return FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindowsNT() ? FILE_SHARE_DELETE : 0); }
+
+UniqueFileHandle OpenShared(const wchar_t* path, DWORD access) {
+    return UniqueFileHandle(WideCreateFile(path, access, FamilySharing(), nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+UniqueFileHandle OpenShared(const char* path, DWORD access) {
+    return UniqueFileHandle(CreateFileA(path, access, FamilySharing(), nullptr, OPEN_EXISTING, 0, nullptr));
+}

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/guards.h"
+
 // ANSI text (the system's code page) in UTF-16, into wide (size units with
 // the terminator). 0, with the system's last error, when it does not fit.
 int32_t AnsiToWide(const char* text, wchar_t* wide, size_t size);
@@ -66,3 +68,10 @@ BOOL WideMoveFileEx(const wchar_t* existingPath, const wchar_t* newPath, DWORD f
 // when it does not fit size characters with the terminator, the size it
 // needs; 0 on failure.
 DWORD WideGetShortPathName(const wchar_t* path, wchar_t* shortPath, DWORD size);
+
+// An existing file opened with every sharing the family knows: whoever holds
+// the file, writing to it or not (the worm itself, say), must not keep it
+// from being opened. The 9x family refuses the delete-sharing flag.
+DWORD FamilySharing();
+UniqueFileHandle OpenShared(const wchar_t* path, DWORD access);
+UniqueFileHandle OpenShared(const char* path, DWORD access);

@@ -1,8 +1,8 @@
 #include "detect/process_enum.h"
 
 #include "base/path_forms.h"
-#include "base/paths.h"
-#include "base/runtime_link.h"
+#include "base/optional_functions.h"
+#include "base/system_folders.h"
 #include "base/wide_files.h"
 #include "trace/trace.h"
 
@@ -20,36 +20,17 @@ constexpr DWORD ModuleCount = 1024;
 // The longest path the NT family can name, with the terminator.
 constexpr DWORD PathUnits = 32768;
 
-// Loads a library from the system directory only: a bare name would also
-// find a planted copy beside the program or in the current directory.
-HMODULE LoadSystemLibrary(const char* name) {
-    char path[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || !AppendDirectorySeparator(path, sizeof path) ||
-        !JoinPath(path, sizeof path, path, name)) {
-        return nullptr;
-    }
-    return LoadLibraryA(path);
+// A DLL of a walk, traced when the system lacks it.
+bool Present(bool found, const char* failed, const char* library, DWORD error) {
+    if (!found) TRACE(TraceFailure, "Cannot %s %s error=%ld\n", failed, library, static_cast<long>(error));
+    return found;
 }
 
 // An entry point of a walk, traced by name when the system lacks it.
 template <typename Function>
-Function LookUpTraced(HMODULE module, const char* library, const char* name) {
-    const auto function = LookUp<Function>(module, name);
+Function Traced(Function function, const char* library, const char* name) {
     if (function == nullptr) TRACE(TraceFailure, "Cannot find %s in %s\n", name, library);
     return function;
-}
-
-// The directory that \SystemRoot names: the system's own Windows directory,
-// which GetWindowsDirectoryW gives only where each user has none of his own
-// (Terminal Server). Empty when it cannot be read.
-void ReadSystemRoot(wchar_t (&directory)[MAX_PATH]) {
-    using GetSystemWindowsDirectoryWFn = UINT(WINAPI*)(wchar_t* buffer, UINT size);
-    const auto getSystemWindowsDirectoryW =
-        LookUp<GetSystemWindowsDirectoryWFn>(GetModuleHandleA("KERNEL32.DLL"), "GetSystemWindowsDirectoryW");
-    const UINT length = getSystemWindowsDirectoryW != nullptr ? getSystemWindowsDirectoryW(directory, MAX_PATH)
-                                                              : GetWindowsDirectoryW(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) directory[0] = L'\0';
 }
 
 // A walk for a callback of ANSI paths: each path narrowed as the system's
@@ -87,9 +68,7 @@ void ProcessEnumerator::Refuse(const wchar_t* path, uint32_t processId, const ch
 }
 
 uint64_t ProcessStartTime(HANDLE process) {
-    using GetProcessTimesFn = BOOL(WINAPI*)(HANDLE, FILETIME*, FILETIME*, FILETIME*, FILETIME*);
-    static const auto getProcessTimes =
-        LookUp<GetProcessTimesFn>(GetModuleHandleA("KERNEL32.DLL"), "GetProcessTimes");
+    const auto getProcessTimes = Kernel32Optional().getProcessTimes;
     FILETIME created{};
     FILETIME exited{};
     FILETIME kernel{};
@@ -98,14 +77,12 @@ uint64_t ProcessStartTime(HANDLE process) {
     return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() : kernel32(GetModuleHandleA("KERNEL32.DLL")) {
-    if (kernel32 == nullptr) {
-        TRACE(TraceFailure, "Cannot find KERNEL32.DLL error=%ld\n", GetLastError());
-        return;
-    }
-    createToolhelp32Snapshot = LookUpTraced<CreateSnapshotFn>(kernel32, "KERNEL32.DLL", "CreateToolhelp32Snapshot");
-    process32First = LookUpTraced<ProcessWalkFn>(kernel32, "KERNEL32.DLL", "Process32First");
-    process32Next = LookUpTraced<ProcessWalkFn>(kernel32, "KERNEL32.DLL", "Process32Next");
+ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() {
+    const Kernel32Functions& kernel32 = Kernel32Optional();
+    if (!Present(kernel32.moduleFound, "find", "KERNEL32.DLL", kernel32.moduleError)) return;
+    createToolhelp32Snapshot = Traced(kernel32.createToolhelp32Snapshot, "KERNEL32.DLL", "CreateToolhelp32Snapshot");
+    process32First = Traced(kernel32.process32First, "KERNEL32.DLL", "Process32First");
+    process32Next = Traced(kernel32.process32Next, "KERNEL32.DLL", "Process32Next");
     if (createToolhelp32Snapshot && process32First && process32Next) {
         entry.dwSize = sizeof entry;
         available = 1;
@@ -147,18 +124,14 @@ int32_t ToolhelpProcessEnumerator::Enumerate(WideProcessCallback callback, void*
 // VDMDBG.DLL is not needed: sixteen-bit tasks are not visited one by one, and
 // a system without it must still be walked.
 PsapiProcessEnumerator::PsapiProcessEnumerator() {
-    psapi.reset(LoadSystemLibrary("PSAPI.DLL"));
-    if (!psapi) {
-        TRACE(TraceFailure, "Cannot load PSAPI.DLL error=%ld\n", GetLastError());
-        return;
-    }
-    enumProcesses = LookUpTraced<EnumProcessesFn>(psapi.get(), "PSAPI.DLL", "EnumProcesses");
-    getModuleFileNameExW = LookUpTraced<GetModuleFileNameExWFn>(psapi.get(), "PSAPI.DLL", "GetModuleFileNameExW");
-    getModuleBaseNameW = LookUpTraced<GetModuleBaseNameWFn>(psapi.get(), "PSAPI.DLL", "GetModuleBaseNameW");
-    enumProcessModules = LookUpTraced<EnumProcessModulesFn>(psapi.get(), "PSAPI.DLL", "EnumProcessModules");
     // Vista and later only: elsewhere the module list tells the path.
-    queryFullProcessImageNameW =
-        LookUp<QueryFullProcessImageNameWFn>(GetModuleHandleA("KERNEL32.DLL"), "QueryFullProcessImageNameW");
+    queryFullProcessImageNameW = Kernel32Optional().queryFullProcessImageNameW;
+    const PsapiFunctions& psapi = PsapiOptional();
+    if (!Present(psapi.loaded, "load", "PSAPI.DLL", psapi.loadError)) return;
+    enumProcesses = Traced(psapi.enumProcesses, "PSAPI.DLL", "EnumProcesses");
+    getModuleFileNameExW = Traced(psapi.getModuleFileNameExW, "PSAPI.DLL", "GetModuleFileNameExW");
+    getModuleBaseNameW = Traced(psapi.getModuleBaseNameW, "PSAPI.DLL", "GetModuleBaseNameW");
+    enumProcessModules = Traced(psapi.enumProcessModules, "PSAPI.DLL", "EnumProcessModules");
     if (enumProcesses && getModuleFileNameExW && getModuleBaseNameW && enumProcessModules) available = 1;
 }
 
@@ -222,8 +195,9 @@ int32_t PsapiProcessEnumerator::Enumerate(WideProcessCallback callback, void* co
 
     wchar_t* const reported = static_cast<wchar_t*>(paths.get());
     wchar_t* const win32Path = reported + PathUnits;
+    // What \SystemRoot names; empty when it cannot be read.
     wchar_t systemRoot[MAX_PATH];
-    ReadSystemRoot(systemRoot);
+    SharedWindowsFolder(systemRoot, MAX_PATH);
     const DWORD count = used / sizeof(DWORD);
     for (DWORD i = 0; i < count; ++i) {
         const DWORD processId = static_cast<const DWORD*>(ids.get())[i];
@@ -242,7 +216,6 @@ int32_t PsapiProcessEnumerator::Enumerate(WideProcessCallback callback, void* co
         callback(win32Path, 0, processId, startTime, context);
     }
 
-    psapi.reset();
     available = 0;
     return 1;
 }

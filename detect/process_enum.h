@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/guards.h"
+#include "base/optional_functions.h"
 
 // path: the Win32 path of the process's program file in UTF-16, as the NT
 // family names files (on the 9x family the ANSI path it reports, widened).
@@ -48,8 +49,8 @@ protected:
     uint32_t pathsRefused = 0;
 };
 
-// The toolhelp functions of KERNEL32.DLL (the 9x family), looked up at run
-// time because NT 4 lacks them. The 9x family has no Unicode names: the
+// The toolhelp functions of KERNEL32.DLL (the 9x family), which NT 4 lacks
+// (base/optional_functions.h). The 9x family has no Unicode names: the
 // ANSI walk's paths are widened through the ANSI code page.
 class ToolhelpProcessEnumerator : public ProcessEnumerator {
 public:
@@ -58,19 +59,15 @@ public:
     int32_t Enumerate(WideProcessCallback callback, void* context) override;
 
 protected:
-    using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
-    using ProcessWalkFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
-
-    HMODULE kernel32 = nullptr;  // only looked up, never loaded
     UniqueFileHandle snapshot;
     PROCESSENTRY32 entry{};
-    CreateSnapshotFn createToolhelp32Snapshot = nullptr;
-    ProcessWalkFn process32First = nullptr;
-    ProcessWalkFn process32Next = nullptr;
+    // The process's own entry points, copied so that a walk can be given others.
+    decltype(Kernel32Functions::createToolhelp32Snapshot) createToolhelp32Snapshot = nullptr;
+    decltype(Kernel32Functions::process32First) process32First = nullptr;
+    decltype(Kernel32Functions::process32Next) process32Next = nullptr;
 };
 
-// The NT family: the process list from PSAPI.DLL, loaded at run time from
-// the system directory only. Each program's path in Unicode: from
+// The NT family: the process list from PSAPI.DLL (base/optional_functions.h). Each program's path in Unicode: from
 // QueryFullProcessImageNameW with the limited query right where KERNEL32.DLL
 // has it (Vista and later: it also reaches protected processes), else from
 // GetModuleFileNameExW, whose NT path forms are turned into Win32 paths.
@@ -81,23 +78,17 @@ public:
     int32_t Enumerate(WideProcessCallback callback, void* context) override;
 
 protected:
-    using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD size, DWORD* used);
-    using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, wchar_t* name, DWORD size);
-    using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
-    using GetModuleBaseNameWFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, wchar_t* name, DWORD size);
-    using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, wchar_t* name, DWORD* size);
-
     // The program path of one process as the system reports it, and the
     // process's start time: the path's length, size when it does not fit
     // the buffer (size units), 0 when it cannot be read.
     DWORD ReadProgramPath(DWORD processId, wchar_t* path, DWORD size, uint64_t* startTime);
 
-    UniqueLibrary psapi;
-    EnumProcessesFn enumProcesses = nullptr;
-    GetModuleFileNameExWFn getModuleFileNameExW = nullptr;
-    EnumProcessModulesFn enumProcessModules = nullptr;
-    GetModuleBaseNameWFn getModuleBaseNameW = nullptr;
-    QueryFullProcessImageNameWFn queryFullProcessImageNameW = nullptr;  // Vista and later
+    // The process's own entry points, copied so that a walk can be given others.
+    decltype(PsapiFunctions::enumProcesses) enumProcesses = nullptr;
+    decltype(PsapiFunctions::getModuleFileNameExW) getModuleFileNameExW = nullptr;
+    decltype(PsapiFunctions::enumProcessModules) enumProcessModules = nullptr;
+    decltype(PsapiFunctions::getModuleBaseNameW) getModuleBaseNameW = nullptr;
+    decltype(Kernel32Functions::queryFullProcessImageNameW) queryFullProcessImageNameW = nullptr;  // Vista and later
 };
 
 // Runs the PSAPI walker when isNt is nonzero, else the toolhelp walker;

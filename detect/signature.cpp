@@ -7,7 +7,6 @@
 
 #include "base/crc32.h"
 #include "base/guards.h"
-#include "base/platform.h"
 #include "base/wide_files.h"
 #include "trace/trace.h"
 
@@ -47,21 +46,13 @@ int32_t MatchSignatures(HANDLE file, const FileSignature* table, DWORD* readErro
     return -1;
 }
 
-// Whoever holds the file, writing to it or not (the worm itself, say), must
-// not hide it. The 9x family refuses the delete-sharing flag.
-DWORD SignatureSharing() { return FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindowsNT() ? FILE_SHARE_DELETE : 0); }
-
-UniqueFileHandle OpenForSignatures(const wchar_t* path) {
-    return UniqueFileHandle(WideCreateFile(path, GENERIC_READ, SignatureSharing(), nullptr, OPEN_EXISTING, 0, nullptr));
-}
-
 bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 }  // namespace
 
 RecognitionResult RecogniseFile(const wchar_t* path) {
     RecognitionResult result;
-    UniqueFileHandle file = OpenForSignatures(path);
+    UniqueFileHandle file = OpenShared(path, GENERIC_READ);
     if (!file) {
         const DWORD error = GetLastError();
         const DWORD attributes = WideGetFileAttributes(path);
@@ -100,7 +91,7 @@ void TraceUnreadable(const wchar_t* path, const RecognitionResult& result) {
 
 int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t* matchIndex) {
     *matchIndex = -1;
-    const UniqueFileHandle file(CreateFileA(path, GENERIC_READ, SignatureSharing(), nullptr, OPEN_EXISTING, 0, nullptr));
+    const UniqueFileHandle file = OpenShared(path, GENERIC_READ);
     if (!file) return 0;
     *matchIndex = MatchSignatures(file.get(), table);
     return 1;

@@ -1,7 +1,5 @@
 #include "detect/terminate.h"
 
-#include <cstdio>
-
 #include "base/guards.h"
 #include "base/outcome.h"
 #include "base/platform.h"
@@ -107,7 +105,7 @@ DebugPrivilegeForWalk::~DebugPrivilegeForWalk() {
     if (nt_) SetPrivilege(token_.get(), "SeDebugPrivilege", 0);
 }
 
-int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfected) {
+int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfected, ProcessScan* scan) {
     TerminationContext context{recognise, 0, 1, stillInfected};
     const int isNt = IsWindowsNT();
     int32_t walked = 0;
@@ -124,17 +122,17 @@ int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfec
     // copy runs would be a guess.
     if (!walked) {
         AddError();
-        fputs("Memory could not be checked for infected processes\n", stdout);
+        if (scan != nullptr) *scan = ProcessScan::NotWalked;
         TRACE(TraceFailure, "%s", "The process walk could not start, no process was examined\n");
         return 0;
     }
 
     if (!context.found) {
-        fputs("Infected process was not found in memory\n", stdout);
+        if (scan != nullptr) *scan = ProcessScan::NoneFound;
         TRACE(TraceDetail, "%s", "No infected processes were found\n");
         return 1;
     }
-    fputs("Infected process was found in memory\n", stdout);
+    if (scan != nullptr) *scan = ProcessScan::Found;
     TRACE(TraceDetail,
           "There were infected proceses, terminated with status =%s, start delete infected process files\n",
           context.status ? "OK" : "NOT OK");

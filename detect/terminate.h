@@ -14,7 +14,14 @@ struct TerminationContext {
     ContentCheck stillInfected = IsOpenFileInfected;
 };
 
-int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfected = IsOpenFileInfected);
+// What a walk found, for the line the console shows.
+enum class ProcessScan : int32_t { NotWalked, NoneFound, Found };
+
+// 0 when the walk could not start, 1 when no worm process was found, else
+// whether every worm process found was ended. scan, where given, receives
+// what the walk found.
+int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfected = IsOpenFileInfected,
+                                   ProcessScan* scan = nullptr);
 int32_t ExamineProcess(const wchar_t* path, int32_t reserved, uint32_t processId, uint64_t startTime, void* context);
 int32_t SetPrivilege(HANDLE token, const char* privilegeName, int32_t enable);
 

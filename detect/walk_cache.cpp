@@ -6,7 +6,7 @@
 
 #include "base/guards.h"
 #include "base/platform.h"
-#include "base/runtime_link.h"
+#include "base/optional_functions.h"
 #include "base/wide_files.h"
 
 namespace {
@@ -27,10 +27,6 @@ uint64_t Join(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32
 // (NT 3.1 on); GetFileInformationByHandle would also ask for the volume's
 // serial number, which Wine fetches from its mount manager in another
 // process on every call, at several times the cost of the whole check.
-struct IoStatus {
-    void* status;
-    ULONG_PTR information;
-};
 struct InternalInformation {  // FileInternalInformation, class 6
     LARGE_INTEGER index;
 };
@@ -48,14 +44,11 @@ struct StandardInformation {  // FileStandardInformation, class 5
     BOOLEAN deletePending;
     BOOLEAN directory;
 };
-using NtQueryInformationFileFn = LONG(WINAPI*)(HANDLE file, IoStatus* status, void* information, ULONG length,
-                                               int informationClass);
 
 bool ReadNativeStamp(HANDLE file, FileStamp* stamp) {
-    static const auto ntQueryInformationFile =
-        LookUp<NtQueryInformationFileFn>(GetModuleHandleA("NTDLL.DLL"), "NtQueryInformationFile");
+    const auto ntQueryInformationFile = NtdllOptional().ntQueryInformationFile;
     if (ntQueryInformationFile == nullptr) return false;
-    IoStatus status{};
+    FileIoStatus status{};
     InternalInformation internal{};
     BasicInformation basic{};
     StandardInformation standard{};
@@ -103,11 +96,8 @@ int32_t WalkFileCache::KnownClean(const wchar_t* path) {
     const Entry* entry = Find(path, HashPath(path));
     if (entry == nullptr) return 0;
     // Whoever holds the file must not keep it from being compared; the 9x
-    // family knows neither the attributes right nor delete sharing.
-    const int isNt = IsWindowsNT();
-    const UniqueFileHandle file(WideCreateFile(path, isNt ? FILE_READ_ATTRIBUTES : 0,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE | (isNt ? FILE_SHARE_DELETE : 0),
-                                               nullptr, OPEN_EXISTING, 0, nullptr));
+    // family does not know the attributes right.
+    const UniqueFileHandle file = OpenShared(path, IsWindowsNT() ? FILE_READ_ATTRIBUTES : 0);
     FileStamp now;
     return file && ReadFileStamp(file.get(), &now) && SameStamp(now, entry->stamp) ? 1 : 0;
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 
 #ifdef _WIN32
 #include <io.h>
@@ -11,14 +10,11 @@
 #include <unistd.h>
 #endif
 
+#include "base/unique_resource.h"
+
 namespace {
 
 constexpr size_t Leading = static_cast<size_t>(-1);
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -129,7 +125,7 @@ bool FlushToDisk(FILE* file) {
 // only locked or unreadable is there).
 bool IsMissing(const std::string& path) {
     errno = 0;
-    const FilePtr file(fopen(path.c_str(), "rb"));
+    const UniqueFile file(fopen(path.c_str(), "rb"));
     return !file && errno == ENOENT;
 }
 
@@ -146,7 +142,7 @@ void RestoreCutSwap(const char* path) {
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& text) {
-    FilePtr file(fopen(path.c_str(), "wb"));
+    UniqueFile file(fopen(path.c_str(), "wb"));
     if (!file) return false;
     bool ok = fwrite(text.data(), 1, text.size(), file.get()) == text.size();
     ok = FlushToDisk(file.get()) && ok;
@@ -205,7 +201,7 @@ std::string FormatIniText(const IniFile& model) {
 int32_t LoadIniFile(IniFile& model, const char* path) {
     ClearIniFile(model);
     RestoreCutSwap(path);
-    FilePtr file(fopen(path, "rb"));
+    UniqueFile file(fopen(path, "rb"));
     if (!file) return 1;
     // Read as bytes and split lines here: text mode would end the file at a
     // Ctrl-Z, and line functions would cut lines at NUL bytes.
@@ -226,7 +222,7 @@ int32_t SaveIniFile(const IniFile& model, const char* path) {
     // folder, locked) is refused as a direct write would be.
     bool existed = true;
     errno = 0;
-    if (FilePtr probe{fopen(path, "r+b")}; !probe) {
+    if (const UniqueFile probe(fopen(path, "r+b")); !probe) {
         if (errno != ENOENT) return 1;
         existed = false;
     }

@@ -1,15 +1,9 @@
-// NtSetInformationFile and its records, as NT 4.0 and later have them: the
-// one way to act on an open file by handle there (SetFileInformationByHandle
-// came with Vista). Looked up at run time; the 9x family has no NTDLL.DLL.
+// The records of NtSetInformationFile (base/optional_functions.h), as NT 4.0
+// and later have them: the one way to act on an open file by handle there
+// (SetFileInformationByHandle came with Vista).
 #pragma once
 #include <windows.h>
 
-#include "base/runtime_link.h"
-
-struct IoStatus {
-    LONG_PTR status;
-    ULONG_PTR information;
-};
 struct FileBasicInformation {
     LARGE_INTEGER creationTime;  // zero: unchanged
     LARGE_INTEGER lastAccessTime;
@@ -31,9 +25,3 @@ struct FileRenameInformation {
 constexpr int FileBasicInformationClass = 4;
 constexpr int FileRenameInformationClass = 10;
 constexpr int FileDispositionInformationClass = 13;
-using NtSetInformationFileFn = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
-
-inline NtSetInformationFileFn NtSetInformationFileEntry() {
-    static const auto entry = LookUp<NtSetInformationFileFn>(GetModuleHandleA("NTDLL.DLL"), "NtSetInformationFile");
-    return entry;
-}

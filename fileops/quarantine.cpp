@@ -4,7 +4,8 @@
 
 #include "base/guards.h"
 #include "base/paths.h"
-#include "base/runtime_link.h"
+#include "base/system_folders.h"
+#include "base/optional_functions.h"
 #include "base/wide_files.h"
 #include "fileops/nt_file.h"
 #include "fileops/reboot_schedule.h"
@@ -19,14 +20,6 @@ constexpr wchar_t MovedNameWide[] = L"worm.del";
 constexpr size_t MovedNameLength = sizeof MovedNameWide / sizeof MovedNameWide[0] - 1;
 // Fresh names tried before giving up: taken names are another's folder.
 constexpr int NameAttempts = 8;
-
-// The shared Windows folder: on a terminal server GetWindowsDirectoryA may
-// answer a user's own one. The function came with NT 4.0 Terminal Server.
-UINT WindowsFolder(char* buffer, UINT size) {
-    using Function = UINT(WINAPI*)(LPSTR, UINT);
-    const auto shared = LookUp<Function>(GetModuleHandleA("KERNEL32.DLL"), "GetSystemWindowsDirectoryA");
-    return shared != nullptr ? shared(buffer, size) : GetWindowsDirectoryA(buffer, size);
-}
 
 // A folder itself (never what a reparse point leads to), and its identity.
 UniqueFileHandle OpenFolder(const char* path, FileIdentity* identity) {
@@ -47,8 +40,9 @@ bool IsPlainFolder(const FileIdentity& identity) {
 // path's drive. A rename cannot leave its volume.
 bool ParentOnVolume(const wchar_t* path, uint32_t volumeSerial, char (&parent)[MAX_PATH]) {
     char candidates[2][MAX_PATH] = {};
-    const UINT length = WindowsFolder(candidates[0], MAX_PATH);
-    if (length == 0 || length >= MAX_PATH || !AppendDirectorySeparator(candidates[0], MAX_PATH)) candidates[0][0] = '\0';
+    if (!SharedWindowsFolder(candidates[0], MAX_PATH) || !AppendDirectorySeparator(candidates[0], MAX_PATH)) {
+        candidates[0][0] = '\0';
+    }
     const wchar_t drive = path[0];
     if (((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z')) && path[1] == L':' && path[2] == L'\\') {
         candidates[1][0] = static_cast<char>(drive);
@@ -71,8 +65,7 @@ bool ParentOnVolume(const wchar_t* path, uint32_t volumeSerial, char (&parent)[M
 // has them (XP and later), else this moment and this process, mixed.
 uint64_t FreshNumber(int attempt) {
     uint64_t value = 0;
-    using Function = BOOLEAN(WINAPI*)(PVOID, ULONG);
-    const auto random = LookUp<Function>(GetModuleHandleA("ADVAPI32.DLL"), "SystemFunction036");
+    const auto random = Advapi32Optional().systemFunction036;
     if (random != nullptr && random(&value, sizeof value)) return value;
     LARGE_INTEGER counter{};
     QueryPerformanceCounter(&counter);
@@ -124,23 +117,20 @@ bool MakeAdminOnlySecurity(AdminOnlySecurity& security) {
     }
     // Windows 2000 and later would add the parent folder's inheritable
     // entries to the list; NT 4.0 adds none to a list given at creation.
-    using Function = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL, SECURITY_DESCRIPTOR_CONTROL);
-    const auto setControl = LookUp<Function>(GetModuleHandleA("ADVAPI32.DLL"), "SetSecurityDescriptorControl");
+    const auto setControl = Advapi32Optional().setSecurityDescriptorControl;
     return setControl == nullptr || setControl(&security.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 
 bool IsInSystemFolder(const char* path) {
     char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, sizeof folder);
-    if (length != 0 && length < sizeof folder && NameInFolder(path, folder) != 0) return true;
-    length = GetSystemWow64DirectoryIfAny(folder, sizeof folder);
-    return length != 0 && length < sizeof folder && NameInFolder(path, folder) != 0;
+    if (SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0) return true;
+    return Wow64SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0;
 }
 
 int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* widePath) {
     const DisplayedPath shown = ShowPath(widePath);
     const char* path = shown.text;
-    const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
+    const auto setInformation = NtdllOptional().ntSetInformationFile;
     char parent[MAX_PATH];
     if (setInformation == nullptr || !ParentOnVolume(widePath, identity.volumeSerial, parent)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: No folder of the tool's own can be made on the file's volume (%s).\n",
@@ -176,7 +166,7 @@ int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, cons
     rename.rootDirectory = ownFolder.get();
     rename.fileNameLength = MovedNameLength * sizeof(WCHAR);
     memcpy(rename.fileName, MovedNameWide, MovedNameLength * sizeof(WCHAR));
-    IoStatus io{};
+    FileIoStatus io{};
     const LONG status = setInformation(file, &io, &rename, sizeof rename, FileRenameInformationClass);
     ownFolder.reset();
     if (status < 0) {

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "base/guards.h"
 #include "base/platform.h"
 #include "base/run_end.h"
-#include "base/runtime_link.h"
+#include "base/system_folders.h"
+#include "base/optional_functions.h"
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
 #include "fileops/replace_file.h"
@@ -29,22 +31,17 @@ constexpr const char* ScannerServiceName = "Norvane Portiva";
 // its subfolders are not all redirected (spool, drivers\etc, catroot, ...),
 // and nothing below them is handed to the restart by name anyway.
 std::string PathForRestart(const char* path) {
-    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
     // Missing on older systems, which have no WoW64.
-    const auto isWow64Process = LookUp<IsWow64ProcessFunction>(GetModuleHandleA("KERNEL32.DLL"), "IsWow64Process");
+    const auto isWow64Process = Kernel32Optional().isWow64Process;
     BOOL wow64 = FALSE;
     if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) return path;
 
     char systemDir[MAX_PATH];
     char wow64Dir[MAX_PATH];
-    const UINT systemLength = GetSystemDirectoryA(systemDir, sizeof systemDir);
-    const UINT wow64Length = GetSystemWow64DirectoryIfAny(wow64Dir, sizeof wow64Dir);
-    if (systemLength == 0 || systemLength >= sizeof systemDir || wow64Length == 0 || wow64Length >= sizeof wow64Dir) {
-        return path;
-    }
+    if (!SystemFolder(systemDir, sizeof systemDir) || !Wow64SystemFolder(wow64Dir, sizeof wow64Dir)) return path;
     const size_t name = NameInFolder(path, systemDir);
     if (name == 0) return path;
-    std::string native = std::string(wow64Dir, wow64Length) + "\\" + (path + name);
+    std::string native = std::string(wow64Dir) + "\\" + (path + name);
     TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Native path for the restart (%s -> %s).\n", path,
           native.c_str());
     return native;
@@ -66,13 +63,12 @@ int32_t ScheduleDelayedMove(const char* existingPath, const char* newPath) {
 
 int32_t HandRenameToScanner(const char* existingPath, const char* newPath) {
     int32_t status = Ok;
-    char* body = nullptr;  // only filled when reading a list
-    FILE* list = OpenRenameList(RenameListWrite, &body, &status);
-    bool ok = list != nullptr;
+    UniqueFile list = OpenRenameList(RenameListWrite, nullptr, &status);
+    bool ok = static_cast<bool>(list);
     if (ok) {
-        ok = AddRenamePair(list, existingPath, newPath, &status) != 0;
+        ok = AddRenamePair(list.get(), existingPath, newPath, &status) != 0;
         // Finishing closes the list, also after a failed addition.
-        ok = FinishRenameList(list, &status) != 0 && ok;
+        ok = FinishRenameList(std::move(list), &status) != 0 && ok;
     }
     if (!ok) {
         TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Portiva cannot do the renaming.\n");
@@ -100,9 +96,8 @@ void CreatePlaceholder(const char* path) {
 // directory. False when the file cannot be written, or the run is ending.
 bool AppendWininitEntry(const char* key, const char* value) {
     char windowsDir[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-    if (length == 0 || length >= sizeof windowsDir) return false;
-    const std::string iniPath = std::string(windowsDir, length) + "\\WININIT.INI";
+    if (!WindowsFolder(windowsDir, sizeof windowsDir)) return false;
+    const std::string iniPath = std::string(windowsDir) + "\\WININIT.INI";
     // Held from the load to the end of the swap, which an end of the run
     // waits for: cut between its renames, a save leaves no file.
     const RunLockHeld held;

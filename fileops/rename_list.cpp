@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <utility>
+
 #include "base/guards.h"
 
 namespace {
@@ -14,9 +16,9 @@ const char kPathsKey[] = "Software\\Tessival\\Common\\Paths";
 const char kDirectoryValue[] = "Common";
 const char kFileName[] = "PVXK.REN";
 
-FILE* NoFile(int32_t* status, RenameListStatus code) {
+UniqueFile NoFile(int32_t* status, RenameListStatus code) {
     *status = code;
-    return nullptr;
+    return UniqueFile();
 }
 
 int32_t Failed(int32_t* status, RenameListStatus code) {
@@ -47,7 +49,7 @@ int MakeRenameListPath(char (&path)[MAX_PATH], int32_t* status) {
     return 1;
 }
 
-FILE* CreateRenameList(const char* path, int32_t* status) {
+UniqueFile CreateRenameList(const char* path, int32_t* status) {
     UniqueFile file(std::fopen(path, "w+b"));
     if (!file) return NoFile(status, OpenFailed);
     SYSTEM_INFO info;
@@ -55,10 +57,10 @@ FILE* CreateRenameList(const char* path, int32_t* status) {
     // The checksum is a placeholder until the list is finished.
     const RenameListHeader header{GetTickCount(), info.dwOemId, 0, info.dwProcessorType & 0xFFFF};
     if (std::fwrite(&header, sizeof header, 1, file.get()) != 1) return NoFile(status, IoError);
-    return file.release();
+    return file;
 }
 
-FILE* ReadRenameList(const char* path, char** body, int32_t* status) {
+UniqueFile ReadRenameList(const char* path, UniqueMemory* body, int32_t* status) {
     UniqueFile file(std::fopen(path, "rb"));
     if (!file) return NoFile(status, OpenFailed);
     if (std::fseek(file.get(), 0, SEEK_END) != 0) return NoFile(status, IoError);
@@ -77,8 +79,8 @@ FILE* ReadRenameList(const char* path, char** body, int32_t* status) {
     const int32_t verdict = DecodeRenameListBody(plain.get(), bodySize, header.checksum);
     if (verdict != Ok) return NoFile(status, static_cast<RenameListStatus>(verdict));
 
-    if (body != nullptr) *body = static_cast<char*>(plain.release());
-    return file.release();
+    if (body != nullptr) *body = std::move(plain);
+    return file;
 }
 
 }  // namespace
@@ -98,12 +100,12 @@ int32_t ReadScannerDirectory(char* buffer, uint32_t size) {
     return 0;
 }
 
-FILE* OpenRenameList(int32_t mode, char** body, int32_t* status) {
+UniqueFile OpenRenameList(int32_t mode, UniqueMemory* body, int32_t* status) {
     *status = Ok;
-    if (body != nullptr) *body = nullptr;
+    if (body != nullptr) body->reset();
     if (mode != RenameListWrite && mode != RenameListRead) return NoFile(status, OpenFailed);
     char path[MAX_PATH];
-    if (!MakeRenameListPath(path, status)) return nullptr;
+    if (!MakeRenameListPath(path, status)) return UniqueFile();
     return mode == RenameListWrite ? CreateRenameList(path, status) : ReadRenameList(path, body, status);
 }
 
@@ -125,9 +127,8 @@ int32_t AddRenamePair(FILE* file, const char* existingPath, const char* newPath,
     return 1;
 }
 
-int32_t FinishRenameList(FILE* file, int32_t* status) {
-    // The caller hands the file over whatever the outcome.
-    UniqueFile owner(file);
+int32_t FinishRenameList(UniqueFile list, int32_t* status) {
+    FILE* const file = list.get();
     *status = Ok;
     if (std::fputc('\0', file) == EOF) return Failed(status, IoError);
     const long size = std::ftell(file);
@@ -147,6 +148,6 @@ int32_t FinishRenameList(FILE* file, int32_t* status) {
         std::fwrite(&checksum, sizeof checksum, 1, file) != 1) {
         return Failed(status, IoError);
     }
-    if (std::fclose(owner.release()) != 0) return Failed(status, CloseFailed);
+    if (std::fclose(list.release()) != 0) return Failed(status, CloseFailed);
     return 1;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/guards.h"
 #include "fileops/rename_list_body.h"
 
 enum RenameListMode : int32_t { RenameListRead = 0, RenameListWrite = 1 };
@@ -12,11 +13,11 @@ enum RenameListMode : int32_t { RenameListRead = 0, RenameListWrite = 1 };
 // -2 the string and its terminator do not fit into size bytes.
 int32_t ReadScannerDirectory(char* buffer, uint32_t size);
 // Mode 1 creates a list for writing; mode 0 reads and validates one and hands
-// the plain body (malloc'ed, the caller frees it) through *body, which is
-// null on failure. Any other mode: OpenFailed.
-FILE* OpenRenameList(int32_t mode, char** body, int32_t* status);
+// the plain body over through *body, which is empty on failure. Any other
+// mode: OpenFailed.
+UniqueFile OpenRenameList(int32_t mode, UniqueMemory* body, int32_t* status);
 // Refuses (IoError, nothing written) an empty path and a pair that would make
 // the finished file larger than the scanner reads.
 int32_t AddRenamePair(FILE* file, const char* existingPath, const char* newPath, int32_t* status);
-// Ends, checksums and scrambles the list. Closes the file, also on failure.
-int32_t FinishRenameList(FILE* file, int32_t* status);
+// Ends, checksums and scrambles the list, and closes it, also on failure.
+int32_t FinishRenameList(UniqueFile list, int32_t* status);

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "base/guards.h"
+#include "base/optional_functions.h"
 #include "base/outcome.h"
 #include "base/paths.h"
 #include "base/platform.h"
@@ -29,14 +30,22 @@ bool MakePath(char (&path)[ReplacePathSize], const char* prefix, const char* nam
 
 // A read-only file refuses its deletion now and at the restart alike (the
 // restart then leaves it where it is): a worm's file would outlast its
-// removal through the attribute, which is therefore cleared first.
-void ClearReadOnly(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
+// removal through the attribute, which is therefore cleared first, by path
+// or through the handle. 0 when it is not read-only (or unknown), else the
+// attributes to set instead (no attribute at all is "normal").
+DWORD WithoutReadOnly(DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return 0;
     const DWORD others = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    if (SetFileAttributesA(path, others != 0 ? others : FILE_ATTRIBUTE_NORMAL)) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Read-only attribute cleared (%s).\n", path);
-    }
+    return others != 0 ? others : FILE_ATTRIBUTE_NORMAL;
+}
+
+void TraceReadOnlyCleared(const char* shown) {
+    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Read-only attribute cleared (%s).\n", shown);
+}
+
+void ClearReadOnly(const char* path) {
+    const DWORD attributes = WithoutReadOnly(GetFileAttributesA(path));
+    if (attributes != 0 && SetFileAttributesA(path, attributes)) TraceReadOnlyCleared(path);
 }
 
 // Hands a file that could not be deleted now to the restart; false (with
@@ -201,15 +210,12 @@ int32_t ExistenceAfterOpen(bool opened, DWORD error, const char* shown) {
 }
 
 // Attribute access is not subject to sharing on the NT family; the 9x family
-// knows reading alone and refuses the delete-sharing flag.
-DWORD ExistenceAccess(bool nt) { return nt ? FILE_READ_ATTRIBUTES : GENERIC_READ; }
-DWORD ExistenceSharing(bool nt) { return FILE_SHARE_READ | FILE_SHARE_WRITE | (nt ? FILE_SHARE_DELETE : 0); }
+// knows reading alone.
+DWORD ExistenceAccess() { return IsWindowsNT() ? FILE_READ_ATTRIBUTES : GENERIC_READ; }
 
 int32_t WideFileExist(const wchar_t* path, const char* shown) {
-    const bool nt = IsWindowsNT() != 0;
     SetLastError(0xdeadbeef);
-    const UniqueFileHandle file(
-        WideCreateFile(path, ExistenceAccess(nt), ExistenceSharing(nt), nullptr, OPEN_EXISTING, 0, nullptr));
+    const UniqueFileHandle file = OpenShared(path, ExistenceAccess());
     return ExistenceAfterOpen(static_cast<bool>(file), GetLastError(), shown);
 }
 
@@ -277,16 +283,14 @@ OpenedAgain OpenAgain(const wchar_t* path) {
     return again;
 }
 
-// Through the handle: read-only files refuse deletion now and at the restart.
-void ClearReadOnlyByHandle(HANDLE file, const FileIdentity& found, const char* shown) {
-    const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
-    if ((found.attributes & FILE_ATTRIBUTE_READONLY) == 0 || setInformation == nullptr) return;
+void ClearReadOnly(HANDLE file, const FileIdentity& found, const char* shown) {
+    const auto setInformation = NtdllOptional().ntSetInformationFile;
     FileBasicInformation basic{};
-    const DWORD others = found.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    basic.attributes = others != 0 ? others : FILE_ATTRIBUTE_NORMAL;
-    IoStatus io{};
-    if (setInformation(file, &io, &basic, sizeof basic, FileBasicInformationClass) >= 0) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Read-only attribute cleared (%s).\n", shown);
+    basic.attributes = WithoutReadOnly(found.attributes);
+    FileIoStatus io{};
+    if (basic.attributes != 0 && setInformation != nullptr &&
+        setInformation(file, &io, &basic, sizeof basic, FileBasicInformationClass) >= 0) {
+        TraceReadOnlyCleared(shown);
     }
 }
 
@@ -343,20 +347,20 @@ int32_t DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, 
     recognised.handle.reset();
     if (!same) return RefuseOtherFile(shown.text, context);
 
-    const NtSetInformationFileFn setInformation = NtSetInformationFileEntry();
+    const auto setInformation = NtdllOptional().ntSetInformationFile;
     if (setInformation == nullptr) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: No deletion by handle on this system, not touched (%s).\n",
               shown.text);
         ReportError(3, 23, 0, 0, context);
         return Failed;
     }
-    ClearReadOnlyByHandle(again.file.get(), found, shown.text);
+    ClearReadOnly(again.file.get(), found, shown.text);
     if (!again.deletable) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", shown.text);
         return DeleteAtRestart(path, shown.text, again, found, context);
     }
     FileDispositionInformation disposition{TRUE};
-    IoStatus io{};
+    FileIoStatus io{};
     const LONG status =
         setInformation(again.file.get(), &io, &disposition, sizeof disposition, FileDispositionInformationClass);
     if (status >= 0) {
@@ -399,8 +403,7 @@ int32_t DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, Con
     const int32_t checked = CheckSource(FileExist(path), path, 23, context);
     recognised.handle.reset();
     if (checked != Done) return checked;
-    UniqueFileHandle file(
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFileHandle file = OpenShared(path, GENERIC_READ);
     const bool same = file && stillRecognised(file.get());
     file.reset();
     if (!same) return RefuseOtherFile(path, context);
@@ -427,10 +430,8 @@ int32_t DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, Co
 }
 
 int32_t FileExist(const char* path) {
-    const bool nt = IsWindowsNT() != 0;
     SetLastError(0xdeadbeef);
-    const UniqueFileHandle file(
-        CreateFileA(path, ExistenceAccess(nt), ExistenceSharing(nt), nullptr, OPEN_EXISTING, 0, nullptr));
+    const UniqueFileHandle file = OpenShared(path, ExistenceAccess());
     return ExistenceAfterOpen(static_cast<bool>(file), GetLastError(), path);
 }
 

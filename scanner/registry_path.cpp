@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "base/guards.h"
 #include "scanner/registry_path_syntax.h"
@@ -26,10 +27,8 @@ char* CopyText(const char* text, size_t length) {
 
 }  // namespace
 
-int OpenRegistryPath(const char* path, HKEY* key, int* keyIsRoot, char** valueName) {
-    *key = nullptr;
-    *keyIsRoot = 0;
-    *valueName = nullptr;
+int OpenRegistryPath(const char* path, RegistryPathKey* opened) {
+    *opened = RegistryPathKey{};
     UniqueMemory copy(CopyText(path, std::strlen(path)));
     if (!copy) return 100;
     char* text = static_cast<char*>(copy.get());
@@ -40,33 +39,30 @@ int OpenRegistryPath(const char* path, HKEY* key, int* keyIsRoot, char** valueNa
     while (entry->name != nullptr && !EqualsIgnoringCase(text, parts.rootLength, entry->name)) ++entry;
     if (entry->name == nullptr) return 4;
 
-    UniqueRegKey opened;
+    UniqueRegKey key;
     if (!parts.valueUnderRoot) {
         text[parts.keyStart + parts.keyLength] = '\0';
-        if (RegOpenKeyExA(entry->root, text + parts.keyStart, 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return 1;
+        if (RegOpenKeyExA(entry->root, text + parts.keyStart, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 1;
     }
-    char* name = CopyText(text + parts.valueStart, parts.valueLength);
-    if (name == nullptr) return 100;
+    UniqueMemory name(CopyText(text + parts.valueStart, parts.valueLength));
+    if (!name) return 100;
 
-    *keyIsRoot = parts.valueUnderRoot;
-    *key = parts.valueUnderRoot ? entry->root : opened.release();
-    *valueName = name;
+    opened->keyIsRoot = parts.valueUnderRoot;
+    opened->key = parts.valueUnderRoot ? entry->root : key.get();
+    opened->owner = std::move(key);
+    opened->valueName = std::move(name);
     return 0;
 }
 
 int ReadRegistryPathValue(void* buffer, int bufferSize, const char* path) {
-    HKEY key;
-    int keyIsRoot;
-    char* valueName;
-    const int opened = OpenRegistryPath(path, &key, &keyIsRoot, &valueName);
-    if (opened != 0) return opened;
-    // A predefined root key belongs to the process, not to this call.
-    UniqueRegKey keyOwner(keyIsRoot ? nullptr : key);
-    UniqueMemory nameOwner(valueName);
+    RegistryPathKey opened;
+    const int result = OpenRegistryPath(path, &opened);
+    if (result != 0) return result;
 
     // A negative size must not reach the platform as a huge unsigned length.
     DWORD size = bufferSize > 0 ? static_cast<DWORD>(bufferSize) : 0;
-    const LONG status = RegQueryValueExA(key, valueName, nullptr, nullptr, static_cast<BYTE*>(buffer), &size);
+    const LONG status =
+        RegQueryValueExA(opened.key, opened.ValueName(), nullptr, nullptr, static_cast<BYTE*>(buffer), &size);
     if (status == ERROR_SUCCESS) return 0;
     return status == ERROR_MORE_DATA ? 3 : 2;
 }

@@ -55,7 +55,7 @@ void BuildScannerSettingRecord(uint8_t record[kScannerSettingRecordSize], int en
 }
 
 void SetScannerEnabled(int enabled) {
-    UniqueFileHandle device(OpenScannerDevice());
+    UniqueFileHandle device = OpenScannerDevice();
     if (device) {
         SendScannerSwitch(device.get(), enabled);
         device.reset();
@@ -67,24 +67,25 @@ void SetScannerEnabled(int enabled) {
     }
 }
 
-HANDLE OpenScannerDevice() {
+UniqueFileHandle OpenScannerDevice() {
     SetLastError(0);
-    if (GetPlatformKind() == PlatformNt) {
-        return CreateFileA(kNtDevice, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (IsWindowsNT()) {
+        return UniqueFileHandle(CreateFileA(kNtDevice, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     }
     // Zero-filled, so that a value without terminator is compared within
     // the buffer: "PV95" and its terminator are 5 of its 16 bytes.
     char name[16] = {};
     const bool pv95 = ReadRegistryPathValue(name, sizeof name, kDeviceNamePath) == 0 && memcmp(name, "PV95", 5) == 0;
-    return CreateFileA(pv95 ? "\\\\.\\PV95" : "\\\\.\\QDX", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return UniqueFileHandle(
+        CreateFileA(pv95 ? "\\\\.\\PV95" : "\\\\.\\QDX", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
 int SendScannerSwitch(HANDLE device, int enabled) {
     DWORD returned = 0;
     SetLastError(0);
     char text[2] = {enabled != 0 ? '1' : '0', '\0'};
-    const DWORD code = GetPlatformKind() == PlatformNt ? kSetStateText : kSetStateText9x;
+    const DWORD code = IsWindowsNT() ? kSetStateText : kSetStateText9x;
     // Judged by the last-error value alone, as the scanner's drivers expect.
     DeviceIoControl(device, code, text, sizeof text, nullptr, 0, &returned, nullptr);
     return GetLastError() == 0 ? 1 : 0;
@@ -161,7 +162,7 @@ int ChangeScannerSetting(int enabled) {
 
 int IsServiceLoaded(const char* serviceName) {
     // The 9x family has no service manager: its service functions are stubs that fail.
-    if (GetPlatformKind() != PlatformNt) return 0;
+    if (!IsWindowsNT()) return 0;
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
     if (!manager) return 0;
     UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName, SERVICE_QUERY_STATUS));

@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "base/guards.h"
+
 void SetScannerEnabled(int enabled);
-HANDLE OpenScannerDevice();
+UniqueFileHandle OpenScannerDevice();
 int SendScannerSwitch(HANDLE device, int enabled);
 int SwitchScannerNt(int enabled);
 int ChangeScannerSetting(int enabled);

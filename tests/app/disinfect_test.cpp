@@ -10,6 +10,7 @@
 
 #include "app/disinfect.h"
 #include "base/outcome.h"
+#include "base/platform.h"
 #include "tests/support/holder_process.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
@@ -76,7 +77,7 @@ TEST(DisinfectRavlok, StepOutOfMemoryIsCountedAndTheSequenceGoesOn) {
         // Held, so that its deletion goes to the restart, which allocates.
         HolderProcess holder("file_holder.exe", "\"" + winupdate + "\"");
         ASSERT_TRUE(holder.holding()) << holder.output();
-        SetProbeAnswer(ProbeIsNt, 1);
+        SetProbeAnswer(ProbeKind, PlatformNt);
         SetProbeAnswer(ProbeAdmin, 1);
         TraceCapture trace(dir / "trace.log");
         int32_t status = 0;

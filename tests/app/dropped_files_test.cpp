@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/outcome.h"
+#include "base/platform.h"
 #include "tests/support/holder_process.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
@@ -58,7 +59,7 @@ protected:
         Clear();
         // A scheduler that answers for real refuses deletions on the NT
         // family to a user outside the Administrators group.
-        SetProbeAnswer(ProbeIsNt, 1);
+        SetProbeAnswer(ProbeKind, PlatformNt);
         SetProbeAnswer(ProbeAdmin, 0);
     }
     void TearDown() override {

@@ -30,7 +30,6 @@ TEST_F(PlatformProbes, SeamSubstitutesEachProbeAlone) {
     SetProbeAnswer(ProbeAdmin, 0);
     EXPECT_EQ(IsAdministrator(), 0);
     EXPECT_EQ(IsWindowsNT(), 1);
-    SetProbeAnswer(ProbeIsNt, 0);
     SetProbeAnswer(ProbeKind, PlatformWin9x);
     EXPECT_EQ(IsWindowsNT(), 0);
     EXPECT_EQ(GetPlatformKind(), PlatformWin9x);

@@ -9,6 +9,7 @@
 
 #include "base/guards.h"
 #include "base/outcome.h"
+#include "base/platform.h"
 #include "detect/terminate.h"
 #include "tests/support/child_process.h"
 #include "tests/support/probe_seam.h"
@@ -299,7 +300,7 @@ TEST_F(Termination, DebugPrivilegeOnlyDuringTheWalkOnNt) {
 TEST_F(Termination, NinexFamilyWalksWithToolhelpAndLeavesThePrivilege) {
     UniqueHandle token = OpenOwnToken(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY);
     ASSERT_EQ(SetPrivilege(token.get(), "SeDebugPrivilege", 1), 1);
-    SetProbeAnswer(ProbeIsNt, 0);
+    SetProbeAnswer(ProbeKind, PlatformWin9x);
 
     EXPECT_EQ(TerminateInfectedProcesses(IsListed, AnyContent), 1);
 

@@ -6,6 +6,7 @@
 
 #include "base/guards.h"
 #include "detect/walk_cache.h"
+#include "base/platform.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
 
@@ -109,7 +110,7 @@ TEST_F(WalkCache, NineXFamilyComparesThroughAnsiPaths) {
     Write(latin, "clean program");
     Remember(cache, latin);
     Remember(cache, path);
-    SetProbeAnswer(ProbeIsNt, 0);
+    SetProbeAnswer(ProbeKind, PlatformWin9x);
     EXPECT_EQ(cache.KnownClean(latin.c_str()), 1);
     EXPECT_EQ(cache.KnownClean(path.c_str()), 0);
 }

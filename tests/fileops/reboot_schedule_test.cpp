@@ -11,6 +11,7 @@
 
 #include "base/run_end.h"
 #include "fileops/reboot_schedule.h"
+#include "base/platform.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
 #include "trace/trace.h"
@@ -171,13 +172,11 @@ protected:
     }
 
     void SeeNt(int administrator) {
-        SetProbeAnswer(ProbeIsNt, 1);
-        SetProbeAnswer(ProbeKind, 2);
+        SetProbeAnswer(ProbeKind, PlatformNt);
         SetProbeAnswer(ProbeAdmin, administrator);
     }
     void See9x() {
-        SetProbeAnswer(ProbeIsNt, 0);
-        SetProbeAnswer(ProbeKind, 1);
+        SetProbeAnswer(ProbeKind, PlatformWin9x);
         SetProbeAnswer(ProbeAdmin, 0);
     }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/crc32.h"
@@ -53,10 +54,10 @@ bool Crc32IsBuilt() { return Crc32("123456789", 9) == 0xCBF43926u; }
 
 int32_t WritePairs(const Pairs& pairs) {
     int32_t status = -1;
-    FILE* file = OpenRenameList(RenameListWrite, nullptr, &status);
-    if (file == nullptr) return status;
-    for (const auto& [from, to] : pairs) EXPECT_EQ(AddRenamePair(file, from.c_str(), to.c_str(), &status), 1);
-    EXPECT_EQ(FinishRenameList(file, &status), 1);
+    UniqueFile file = OpenRenameList(RenameListWrite, nullptr, &status);
+    if (!file) return status;
+    for (const auto& [from, to] : pairs) EXPECT_EQ(AddRenamePair(file.get(), from.c_str(), to.c_str(), &status), 1);
+    EXPECT_EQ(FinishRenameList(std::move(file), &status), 1);
     return status;
 }
 
@@ -68,17 +69,15 @@ struct ReadResult {
 // Reads the list; bodySize is how much of the handed-over body to keep.
 ReadResult ReadList(size_t bodySize) {
     ReadResult result{-1, {}};
-    char* body = reinterpret_cast<char*>(1);
-    FILE* file = OpenRenameList(RenameListRead, &body, &result.status);
-    if (file == nullptr) {
-        EXPECT_EQ(body, nullptr);
+    UniqueMemory body(std::malloc(1));
+    UniqueFile file = OpenRenameList(RenameListRead, &body, &result.status);
+    if (!file) {
+        EXPECT_EQ(body.get(), nullptr);
         return result;
     }
-    EXPECT_NE(body, nullptr);
-    EXPECT_EQ(std::ftell(file), static_cast<long>(sizeof(RenameListHeader) + bodySize));
-    result.body.assign(body, bodySize);
-    std::free(body);
-    std::fclose(file);
+    EXPECT_NE(body.get(), nullptr);
+    EXPECT_EQ(std::ftell(file.get()), static_cast<long>(sizeof(RenameListHeader) + bodySize));
+    result.body.assign(static_cast<const char*>(body.get()), bodySize);
     return result;
 }
 
@@ -278,10 +277,10 @@ TEST_F(RenameList, NoDirectoryValueNoFile) {
         }
         for (const int32_t mode : {RenameListWrite, RenameListRead}) {
             int32_t status = -1;
-            char* body = reinterpret_cast<char*>(1);
-            EXPECT_EQ(OpenRenameList(mode, &body, &status), nullptr);
+            UniqueMemory body(std::malloc(1));
+            EXPECT_EQ(OpenRenameList(mode, &body, &status).get(), nullptr);
             EXPECT_EQ(status, NoScannerDirectory);
-            EXPECT_EQ(body, nullptr);
+            EXPECT_EQ(body.get(), nullptr);
         }
         EXPECT_TRUE(FolderIsEmpty(dir_.path()));
     }
@@ -343,10 +342,10 @@ TEST_F(RenameList, PathLongerThanMaxPathIsRefusedBeforeCreation) {
     SetDirectory(RegistryFixture::Sz(tooLong));
     for (const int32_t mode : {RenameListWrite, RenameListRead}) {
         int32_t status = -1;
-        char* body = reinterpret_cast<char*>(1);
-        EXPECT_EQ(OpenRenameList(mode, &body, &status), nullptr);
+        UniqueMemory body(std::malloc(1));
+        EXPECT_EQ(OpenRenameList(mode, &body, &status).get(), nullptr);
         EXPECT_EQ(status, OpenFailed);
-        EXPECT_EQ(body, nullptr);
+        EXPECT_EQ(body.get(), nullptr);
     }
     EXPECT_TRUE(FolderIsEmpty(tooLong));
     EXPECT_TRUE(FolderIsEmpty(folder));
@@ -355,8 +354,9 @@ TEST_F(RenameList, PathLongerThanMaxPathIsRefusedBeforeCreation) {
 // Pairs the scanner could not read back are refused, not reported as handed over.
 TEST_F(RenameList, PairMustBeReadableByTheScanner) {
     int32_t status = -1;
-    FILE* file = OpenRenameList(RenameListWrite, nullptr, &status);
-    ASSERT_NE(file, nullptr);
+    UniqueFile list = OpenRenameList(RenameListWrite, nullptr, &status);
+    ASSERT_NE(list.get(), nullptr);
+    FILE* const file = list.get();
     EXPECT_EQ(AddRenamePair(file, "", "C:\\b", &status), 0);
     EXPECT_EQ(status, IoError);
     EXPECT_EQ(AddRenamePair(file, "C:\\a", "", &status), 0);
@@ -370,7 +370,7 @@ TEST_F(RenameList, PairMustBeReadableByTheScanner) {
     EXPECT_EQ(status, Ok);
     EXPECT_EQ(AddRenamePair(file, "C:\\a", "C:\\b", &status), 0);
     EXPECT_EQ(status, IoError);
-    EXPECT_EQ(FinishRenameList(file, &status), 1);
+    EXPECT_EQ(FinishRenameList(std::move(list), &status), 1);
     EXPECT_EQ(status, Ok);
     const std::string plain = PlainBody({{from, to}});
     EXPECT_EQ(ReadWholeFile(ListPath()).size(), 8192u);
@@ -382,13 +382,13 @@ TEST_F(RenameList, FailedFinishClosesTheFile) {
     const std::string before = ReadWholeFile(ListPath());
     // A list opened for reading cannot be written to.
     int32_t status = -1;
-    char* body = nullptr;
-    FILE* file = OpenRenameList(RenameListRead, &body, &status);
-    ASSERT_NE(file, nullptr);
-    std::free(body);
-    EXPECT_EQ(AddRenamePair(file, "C:\\c", "C:\\d", &status), 0);
+    UniqueMemory body;
+    UniqueFile file = OpenRenameList(RenameListRead, &body, &status);
+    ASSERT_NE(file.get(), nullptr);
+    body.reset();
+    EXPECT_EQ(AddRenamePair(file.get(), "C:\\c", "C:\\d", &status), 0);
     EXPECT_EQ(status, IoError);
-    EXPECT_EQ(FinishRenameList(file, &status), 0);
+    EXPECT_EQ(FinishRenameList(std::move(file), &status), 0);
     EXPECT_EQ(status, IoError);
     EXPECT_EQ(ReadWholeFile(ListPath()), before);
     EXPECT_TRUE(DeleteFileA(ListPath().c_str())) << GetLastError();
@@ -396,11 +396,11 @@ TEST_F(RenameList, FailedFinishClosesTheFile) {
 
 TEST_F(RenameList, OpenRefusesMissingListAndUnknownMode) {
     int32_t status = -1;
-    char* body = reinterpret_cast<char*>(1);
-    EXPECT_EQ(OpenRenameList(RenameListRead, &body, &status), nullptr);
+    UniqueMemory body(std::malloc(1));
+    EXPECT_EQ(OpenRenameList(RenameListRead, &body, &status).get(), nullptr);
     EXPECT_EQ(status, OpenFailed);
-    EXPECT_EQ(body, nullptr);
-    EXPECT_EQ(OpenRenameList(2, &body, &status), nullptr);
+    EXPECT_EQ(body.get(), nullptr);
+    EXPECT_EQ(OpenRenameList(2, &body, &status).get(), nullptr);
     EXPECT_EQ(status, OpenFailed);
     EXPECT_TRUE(FolderIsEmpty(dir_.path()));
 }

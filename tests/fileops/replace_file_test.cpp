@@ -11,6 +11,7 @@
 
 #include "base/guards.h"
 #include "base/outcome.h"
+#include "base/platform.h"
 #include "base/wide_files.h"
 #include "fileops/quarantine.h"
 #include "tests/support/child_process.h"
@@ -35,7 +36,7 @@ protected:
         // The restart-time scheduler refuses deletions on the NT family to
         // a user outside the Administrators group, and has no scanner to
         // hand renames to: every scheduling below is refused.
-        SetProbeAnswer(ProbeIsNt, 1);
+        SetProbeAnswer(ProbeKind, PlatformNt);
         SetProbeAnswer(ProbeAdmin, 0);
     }
     void TearDown() override { ResetProbeAnswers(); }
@@ -443,7 +444,7 @@ TEST_F(ReplaceFileTest, IdentityDecidesOnNtAndContentOn9x) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "nt=" << c.nt << " same=" << c.sameIdentity << " still=" << c.stillRecognised);
-        SetProbeAnswer(ProbeIsNt, c.nt);
+        SetProbeAnswer(ProbeKind, c.nt ? PlatformNt : PlatformWin9x);
         const std::string path = dir_ / "identity.exe";
         WriteWholeFile(path, "MZ worm");
         RecognisedFile recognised = Recognise(path);
@@ -473,7 +474,7 @@ enum class Restart { Nothing, ByName, MovedOutOfReach };
 class RestartSafety : public ReplaceFileTest {
 protected:
     void SetUp() override {
-        SetProbeAnswer(ProbeIsNt, 1);
+        SetProbeAnswer(ProbeKind, PlatformNt);
         SetProbeAnswer(ProbeAdmin, 1);
     }
     void TearDown() override {

@@ -85,30 +85,30 @@ TEST_F(RegistryPathValues, ReadsTheNamedValueOrSaysWhyNot) {
 }
 
 TEST_F(RegistryPathValues, OpenHandsOverKeyAndOwnedValueName) {
-    HKEY key = nullptr;
-    int isRoot = -1;
-    char* name = nullptr;
-    ASSERT_EQ(OpenRegistryPath("HKEY_CURRENT_USER\\\\RavlokfixRootValue  ", &key, &isRoot, &name), 0);
-    EXPECT_EQ(key, HKEY_CURRENT_USER);
-    EXPECT_EQ(isRoot, 1);
-    EXPECT_STREQ(name, kRootValue);
-    std::free(name);
+    RegistryPathKey opened;
+    ASSERT_EQ(OpenRegistryPath("HKEY_CURRENT_USER\\\\RavlokfixRootValue  ", &opened), 0);
+    EXPECT_EQ(opened.key, HKEY_CURRENT_USER);
+    EXPECT_EQ(opened.keyIsRoot, 1);
+    EXPECT_STREQ(opened.ValueName(), kRootValue);
+    // The root belongs to the process: nothing of it is owned.
+    EXPECT_FALSE(opened.owner);
 
-    ASSERT_EQ(OpenRegistryPath(PORTIVA "\\\\Name |x", &key, &isRoot, &name), 0);
-    EXPECT_EQ(isRoot, 0);
-    EXPECT_STREQ(name, "Name ");
+    ASSERT_EQ(OpenRegistryPath(PORTIVA "\\\\Name |x", &opened), 0);
+    EXPECT_EQ(opened.keyIsRoot, 0);
+    EXPECT_STREQ(opened.ValueName(), "Name ");
     // Opened for reading only.
-    EXPECT_EQ(RegSetValueExA(key, "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>("w"), 2), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    std::free(name);
+    EXPECT_EQ(RegSetValueExA(opened.key, "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>("w"), 2),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(opened.owner.get(), opened.key);
+    EXPECT_EQ(RegCloseKey(opened.owner.release()), ERROR_SUCCESS);
 
     for (const char* bad : {"HKLM\\\\x", "HKEY_LOCAL_MACHINE\\Software\\Tessival\\NoSuchKey\\\\x"}) {
-        key = HKEY_CLASSES_ROOT;
-        isRoot = -1;
-        name = reinterpret_cast<char*>(1);
-        EXPECT_NE(OpenRegistryPath(bad, &key, &isRoot, &name), 0);
-        EXPECT_EQ(key, nullptr);
-        EXPECT_EQ(name, nullptr);
+        opened.key = HKEY_CLASSES_ROOT;
+        opened.keyIsRoot = -1;
+        opened.valueName.reset(std::malloc(1));
+        EXPECT_NE(OpenRegistryPath(bad, &opened), 0);
+        EXPECT_EQ(opened.key, nullptr);
+        EXPECT_EQ(opened.ValueName(), nullptr);
     }
 }
 

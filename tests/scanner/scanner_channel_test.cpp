@@ -53,7 +53,7 @@ TEST(ScannerSettingRecord, IdentifierTerminatorValueThenZeros) {
 TEST_F(ScannerChannel, NtWithoutScannerEachSwitchWritesOneLine) {
     TraceCapture trace;
     SetLastError(0xdeadbeef);
-    EXPECT_EQ(OpenScannerDevice(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenScannerDevice().get(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     SetScannerEnabled(0);
     SetScannerEnabled(1);
@@ -65,11 +65,10 @@ TEST_F(ScannerChannel, NineXDevicesDoNotOpenOnAnNtSystem) {
     // The 9x devices are opened with creation disposition 0, which only the
     // 9x family accepts (Wine's 9x emulation too); an NT system refuses it
     // before it looks for the device.
-    SetProbeAnswer(ProbeIsNt, 0);
     SetProbeAnswer(ProbeKind, PlatformWin9x);
     TraceCapture trace;
     SetLastError(0xdeadbeef);
-    EXPECT_EQ(OpenScannerDevice(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenScannerDevice().get(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     SetScannerEnabled(0);
     EXPECT_EQ(ChangeScannerSetting(1), 1);

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
             const int result = ChangeScannerSetting(number);
             printf("setting=%d error=%lu\n", result, GetLastError());
         } else if (strcmp(command, "send") == 0) {
-            UniqueFileHandle device(OpenScannerDevice());
+            UniqueFileHandle device = OpenScannerDevice();
             const DWORD openError = GetLastError();
             if (!device) {
                 printf("open failed error=%lu\n", openError);

@@ -5,7 +5,7 @@
 
 namespace {
 
-int answers[ProbeCount] = {-1, -1, -1};
+int answers[ProbeCount] = {-1, -1};
 bool environmentRead = false;
 void (*probeHook)() = nullptr;
 
@@ -14,7 +14,7 @@ void ReadEnvironment() {
     environmentRead = true;
     const char* text = getenv("RAVLOKFIX_TEST_PROBES");
     if (text == nullptr) return;
-    static const char* const names[ProbeCount] = {"nt=", "kind=", "admin="};
+    static const char* const names[ProbeCount] = {"kind=", "admin="};
     for (int i = 0; i < ProbeCount; ++i) {
         if (const char* at = strstr(text, names[i])) answers[i] = atoi(at + strlen(names[i]));
     }

@@ -2,7 +2,8 @@
 // platform or user would. -1 leaves a probe to the real platform.
 #pragma once
 
-enum ProbeId { ProbeIsNt, ProbeKind, ProbeAdmin, ProbeCount };
+// ProbeKind answers GetPlatformKind, and through it IsWindowsNT.
+enum ProbeId { ProbeKind, ProbeAdmin, ProbeCount };
 
 // Sets one probe's answer; -1 restores the real one.
 void SetProbeAnswer(ProbeId probe, int answer);
@@ -10,7 +11,7 @@ void SetProbeAnswer(ProbeId probe, int answer);
 void ResetProbeAnswers();
 // The answer of a probe: the override when one is set, else the real one.
 // Overrides may also come from the environment variable RAVLOKFIX_TEST_PROBES
-// ("nt=0,kind=1,admin=0"), read once, so that a test build of the whole
+// ("kind=1,admin=0"), read once, so that a test build of the whole
 // program can be driven from outside.
 int ProbeSeamAnswer(ProbeId probe, int (*real)());
 

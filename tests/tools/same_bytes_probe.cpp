@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
@@ -42,12 +43,13 @@ bool WriteRestartFile(const std::string& folder) {
 
 bool WriteRenameList() {
     int32_t status = 0;
-    FILE* list = OpenRenameList(RenameListWrite, nullptr, &status);
-    if (list == nullptr) return false;
-    const bool added = AddRenamePair(list, "C:\\data\\old.txt", "C:\\data\\new.txt", &status) != 0 &&
-                       AddRenamePair(list, "C:\\WINDOWS\\SYSTEM\\A.DLL", "C:\\WINDOWS\\SYSTEM\\B.DLL", &status) != 0;
+    UniqueFile list = OpenRenameList(RenameListWrite, nullptr, &status);
+    if (!list) return false;
+    const bool added =
+        AddRenamePair(list.get(), "C:\\data\\old.txt", "C:\\data\\new.txt", &status) != 0 &&
+        AddRenamePair(list.get(), "C:\\WINDOWS\\SYSTEM\\A.DLL", "C:\\WINDOWS\\SYSTEM\\B.DLL", &status) != 0;
     // Finishing closes the list whatever happened before.
-    return FinishRenameList(list, &status) != 0 && added;
+    return FinishRenameList(std::move(list), &status) != 0 && added;
 }
 
 }  // namespace
