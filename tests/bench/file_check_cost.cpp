@@ -15,7 +15,7 @@
 
 #include "base/guards.h"
 #include "detect/signature.h"
-#include "detect/walk_cache.h"
+#include "tests/bench/walk_cache.h"
 #include "tests/bench/bench_timer.h"
 
 namespace {

@@ -3,7 +3,7 @@
 //   scan_step REPEATS LOG [cached]
 // prints "scan <median ms> <processes examined> <quartiles ms> <each run's ms>". With
 // "cached", each program file found clean is remembered for the rest of the
-// walk (detect/walk_cache.h) and a process whose program is known clean is
+// walk (tests/bench/walk_cache.h) and a process whose program is known clean is
 // not read again; prints "cached ..." then.
 #include <windows.h>
 
@@ -16,7 +16,7 @@
 #include "base/wide_files.h"
 #include "detect/signature.h"
 #include "detect/terminate.h"
-#include "detect/walk_cache.h"
+#include "tests/bench/walk_cache.h"
 #include "tests/bench/bench_timer.h"
 #include "trace/trace.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/guards.h"
-#include "detect/walk_cache.h"
+#include "tests/bench/walk_cache.h"
 #include "base/platform.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"

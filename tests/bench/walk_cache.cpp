@@ -1,4 +1,4 @@
-#include "detect/walk_cache.h"
+#include "tests/bench/walk_cache.h"
 
 #include <cstdlib>
 #include <cstring>
