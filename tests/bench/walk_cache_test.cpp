@@ -5,8 +5,8 @@
 #include <string>
 
 #include "base/guards.h"
-#include "tests/bench/walk_cache.h"
 #include "base/platform.h"
+#include "tests/bench/walk_cache.h"
 #include "tests/support/probe_seam.h"
 #include "tests/support/temp_dir.h"
 

@@ -105,8 +105,20 @@ class Sandbox:
             proc = subprocess.run([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
                                   stdin=stdin, timeout=timeout, start_new_session=own_session)
         if check and proc.returncode != 0:
-            raise AssertionError(f"wine {args} failed with {proc.returncode}: {proc.stdout!r}")
+            raise AssertionError(f"wine {args} failed with {proc.returncode}: {proc.stdout!r}; "
+                                 f"stderr ends {self.stderr_tail()!r}")
         return Result(proc.returncode, proc.stdout.decode("latin-1"))
+
+    def stderr_tail(self, size=600):
+        """The end of what the machine's programs wrote to stderr (Wine's own
+        messages included), for a failure's message."""
+        try:
+            with open(self.stderr_log, "rb") as err:
+                err.seek(0, os.SEEK_END)
+                err.seek(max(0, err.tell() - size))
+                return err.read().decode("latin-1")
+        except OSError:
+            return ""
 
     def start(self, *args, env=None, cwd=None):
         """Starts a Windows program and returns at once (a subprocess.Popen)."""

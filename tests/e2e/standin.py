@@ -52,12 +52,23 @@ def _copy_in(box, name):
     return f"{FOLDER}\\{name}"
 
 
+def create_service(box, name, kind, path):
+    """Registers a service. On a loaded machine the service manager of a
+    fresh prefix has now and then refused the first registration: it gets
+    one more try after a second; a second refusal fails the test with what
+    Wine said."""
+    args = ("sc", "create", name, "type=", kind, "start=", "demand", "binPath=", path)
+    if box.wine(*args, check=False).code != 0:
+        time.sleep(1)
+        box.wine(*args)
+
+
 # --- the driver ---------------------------------------------------------------
 def install_driver(box, behaviour=ECHO):
     """Installs and starts the driver; the machine's server stays up from now on."""
     box.keep_server()
     path = _copy_in(box, "portiva_standin.sys")
-    box.wine("sc", "create", DRIVER, "type=", "kernel", "start=", "demand", "binPath=", path)
+    create_service(box, DRIVER, "kernel", path)
     set_behaviour(box, behaviour)
     start_driver(box)
 
@@ -132,7 +143,7 @@ def set_device_name(box, data, kind="REG_SZ"):
 def install_service(box):
     box.keep_server()
     path = _copy_in(box, "portiva_service.exe")
-    box.wine("sc", "create", SERVICE, "type=", "own", "start=", "demand", "binPath=", path)
+    create_service(box, SERVICE, "own", path)
 
 
 def remove_service(box):
