@@ -134,7 +134,7 @@ int RavlokfixMain(int argc, char** argv) {
     // then does nothing.
     if (QuietMode && freopen("NUL", "w", stdout) == nullptr) {
         TRACE(TraceFailure, "Console output cannot be silenced (errno %d): nothing was done.\n", errno);
-        return ExitWith(SilentMode ? 0 : ReportIncomplete);
+        return ExitWith(SilentMode ? 0 : static_cast<int32_t>(ReportCode::Incomplete));
     }
 
     printf("W32/Ravlok.B Removal Tool ver %d.%02d.%d\n%s\n", VersionMajor, VersionMinor, VersionBuild,

@@ -127,7 +127,7 @@ bool IsInSystemFolder(const char* path) {
     return Wow64SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0;
 }
 
-int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* widePath) {
+bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* widePath) {
     const DisplayedPath shown = ShowPath(widePath);
     const char* path = shown.text;
     const auto setInformation = NtdllOptional().ntSetInformationFile;
@@ -135,20 +135,20 @@ int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, cons
     if (setInformation == nullptr || !ParentOnVolume(widePath, identity.volumeSerial, parent)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: No folder of the tool's own can be made on the file's volume (%s).\n",
               path);
-        return 0;
+        return false;
     }
     AdminOnlySecurity security;
     if (!MakeAdminOnlySecurity(security)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: The access list of the tool's folder cannot be made, error %ld (%s).\n",
               GetLastError(), path);
-        return 0;
+        return false;
     }
     char folder[MAX_PATH];
     DWORD error = 0;
     if (!MakeOwnFolder(parent, security, folder, &error)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: No folder of the tool's own can be made in %s, error %ld (%s).\n",
               parent, error, path);
-        return 0;
+        return false;
     }
     char moved[MAX_PATH];
     FileIdentity own;
@@ -158,7 +158,7 @@ int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, cons
         ownFolder.reset();
         RemoveDirectoryA(folder);
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: The tool's folder %s cannot be used (%s).\n", folder, path);
-        return 0;
+        return false;
     }
 
     FileRenameInformation<MovedNameLength> rename{};
@@ -173,18 +173,18 @@ int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, cons
         RemoveDirectoryA(folder);
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be moved out of users' reach, status %08X (%s).\n",
               static_cast<unsigned>(status), path);
-        return 0;
+        return false;
     }
     TRACE(TraceDetail, "[QRTK - ReplaceFile]: File moved out of users' reach (%s -> %s).\n", path, moved);
 
     if (!AddFileToAutomaticRenameList(moved, nullptr)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted during reboot (%s).\n", moved);
-        return 0;
+        return false;
     }
     TRACE(TraceDetail, "[QRTK - ReplaceFile]: File will be deleted during reboot (%s).\n", moved);
     // The folder goes after the file, empty.
     if (!AddFileToAutomaticRenameList(folder, nullptr)) {
         TRACE(TraceFailure, "[QRTK - ReplaceFile]: Folder cannot be removed during reboot (%s).\n", folder);
     }
-    return 1;
+    return true;
 }

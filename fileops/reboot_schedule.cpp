@@ -47,7 +47,7 @@ std::string PathForRestart(const char* path) {
     return native;
 }
 
-int32_t ScheduleDelayedMove(const char* existingPath, const char* newPath) {
+bool ScheduleDelayedMove(const char* existingPath, const char* newPath) {
     const std::string existing = PathForRestart(existingPath);
     std::optional<std::string> target;
     if (newPath != nullptr) target = PathForRestart(newPath);
@@ -58,12 +58,12 @@ int32_t ScheduleDelayedMove(const char* existingPath, const char* newPath) {
     } else {
         TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
     }
-    return moved;
+    return moved != FALSE;
 }
 
-int32_t HandRenameToScanner(const char* existingPath, const char* newPath) {
-    int32_t status = Ok;
-    UniqueFile list = OpenRenameList(RenameListWrite, nullptr, &status);
+bool HandRenameToScanner(const char* existingPath, const char* newPath) {
+    RenameListStatus status = RenameListStatus::Ok;
+    UniqueFile list = OpenRenameList(RenameListMode::Write, nullptr, &status);
     bool ok = static_cast<bool>(list);
     if (ok) {
         ok = AddRenamePair(list.get(), existingPath, newPath, &status) != 0;
@@ -72,10 +72,10 @@ int32_t HandRenameToScanner(const char* existingPath, const char* newPath) {
     }
     if (!ok) {
         TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Portiva cannot do the renaming.\n");
-        return 0;
+        return false;
     }
     TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Portiva will do the renaming.\n");
-    return 1;
+    return true;
 }
 
 // The 260-character short form, or false when there is none.
@@ -110,22 +110,22 @@ bool AppendWininitEntry(const char* key, const char* value) {
     return SaveIniFile(model, iniPath.c_str()) == 0;
 }
 
-int32_t AddToWininit(const char* existingPath, const char* newPath) {
+bool AddToWininit(const char* existingPath, const char* newPath) {
     TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: System is not NT.\n");
     char shortExisting[MAX_PATH];
-    if (!ShortPath(existingPath, shortExisting)) return 0;
+    if (!ShortPath(existingPath, shortExisting)) return false;
     char shortNew[MAX_PATH] = "";
     if (newPath != nullptr) {
         if (!FileExist(newPath)) CreatePlaceholder(newPath);
-        if (!ShortPath(newPath, shortNew)) return 0;
+        if (!ShortPath(newPath, shortNew)) return false;
     }
 
     if (!AppendWininitEntry(newPath != nullptr ? shortNew : "nul", shortExisting)) {
         TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
-        return 0;
+        return false;
     }
     TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Operation will be executed during reboot.\n");
-    return 1;
+    return true;
 }
 
 }  // namespace

@@ -30,16 +30,16 @@ struct NtExchange {
     uint16_t answer;
 };
 
-// Sends one request with its completion record; 1 when the call reports
+// Sends one request with its completion record; true when the call reports
 // success. *pending is set when the driver keeps the request for later.
-int SendWithRecord(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
+bool SendWithRecord(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
                    OVERLAPPED* overlapped, int* pending) {
     DWORD returned = 0;
     if (DeviceIoControl(device, code, input, inputSize, output, outputSize, &returned, overlapped)) {
-        return 1;
+        return true;
     }
     if (GetLastError() == ERROR_IO_PENDING) *pending = 1;
-    return 0;
+    return false;
 }
 
 }  // namespace

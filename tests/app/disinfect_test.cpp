@@ -77,7 +77,7 @@ TEST(DisinfectRavlok, StepOutOfMemoryIsCountedAndTheSequenceGoesOn) {
         // Held, so that its deletion goes to the restart, which allocates.
         HolderProcess holder("file_holder.exe", "\"" + winupdate + "\"");
         ASSERT_TRUE(holder.holding()) << holder.output();
-        SetProbeAnswer(ProbeKind, PlatformNt);
+        SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Nt));
         SetProbeAnswer(ProbeAdmin, 1);
         TraceCapture trace(dir / "trace.log");
         int32_t status = 0;

@@ -59,7 +59,7 @@ protected:
         Clear();
         // A scheduler that answers for real refuses deletions on the NT
         // family to a user outside the Administrators group.
-        SetProbeAnswer(ProbeKind, PlatformNt);
+        SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Nt));
         SetProbeAnswer(ProbeAdmin, 0);
     }
     void TearDown() override {

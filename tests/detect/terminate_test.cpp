@@ -107,7 +107,7 @@ std::vector<DWORD> debugPrivilegeSeen;
 
 // The listed copies are idle programs, not worm copies: their content is not
 // checked again before their deletion.
-int32_t AnyContent(HANDLE) { return 1; }
+bool AnyContent(HANDLE) { return true; }
 
 RecognitionResult IsListed(const wchar_t* widePath) {
     char narrow[MAX_PATH * 2] = "";
@@ -300,7 +300,7 @@ TEST_F(Termination, DebugPrivilegeOnlyDuringTheWalkOnNt) {
 TEST_F(Termination, NinexFamilyWalksWithToolhelpAndLeavesThePrivilege) {
     UniqueHandle token = OpenOwnToken(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY);
     ASSERT_EQ(SetPrivilege(token.get(), "SeDebugPrivilege", 1), 1);
-    SetProbeAnswer(ProbeKind, PlatformWin9x);
+    SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Win9x));
 
     EXPECT_EQ(TerminateInfectedProcesses(IsListed, AnyContent), 1);
 

@@ -65,7 +65,7 @@ TEST_F(ScannerChannel, NineXDevicesDoNotOpenOnAnNtSystem) {
     // The 9x devices are opened with creation disposition 0, which only the
     // 9x family accepts (Wine's 9x emulation too); an NT system refuses it
     // before it looks for the device.
-    SetProbeAnswer(ProbeKind, PlatformWin9x);
+    SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Win9x));
     TraceCapture trace;
     SetLastError(0xdeadbeef);
     EXPECT_EQ(OpenScannerDevice().get(), INVALID_HANDLE_VALUE);
