@@ -51,6 +51,7 @@ TEST(AppendDirectorySeparator, OnlyAfterMoreThanThreeCharacters) {
 class RemoveDroppedFilesTest : public testing::Test {
 protected:
     void SetUp() override {
+        ResetRunOutcome();
         char directory[MAX_PATH];
         const UINT length = GetSystemDirectoryA(directory, sizeof directory);
         ASSERT_GT(length, 3u);
