@@ -20,6 +20,9 @@
 #include "scanner/scanner_channel.h"
 #include "trace/trace.h"
 
+// The operation each trace line of this file is written under.
+#define SCHEDULE_TAG "[QRTK - AddFileToAutomaticRenameList]: "
+
 namespace {
 
 constexpr const char* ScannerServiceName = "Norvane Portiva";
@@ -42,7 +45,7 @@ std::string PathForRestart(const char* path) {
     const size_t name = NameInFolder(path, systemDir);
     if (name == 0) return path;
     std::string native = std::string(wow64Dir) + "\\" + (path + name);
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Native path for the restart (%s -> %s).\n", path,
+    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", path,
           native.c_str());
     return native;
 }
@@ -54,9 +57,9 @@ bool ScheduleDelayedMove(const char* existingPath, const char* newPath) {
     const BOOL moved = MoveFileExA(existing.c_str(), target ? target->c_str() : nullptr,
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
     if (moved) {
-        TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Operation is executed during reboot.\n");
+        TRACE(TraceDetail, SCHEDULE_TAG "Operation is executed during reboot.\n");
     } else {
-        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
+        TRACE(TraceFailure, SCHEDULE_TAG "Operation cannot be executed during reboot.\n");
     }
     return moved != FALSE;
 }
@@ -71,10 +74,10 @@ bool HandRenameToScanner(const char* existingPath, const char* newPath) {
         ok = FinishRenameList(std::move(list), &status) != 0 && ok;
     }
     if (!ok) {
-        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Portiva cannot do the renaming.\n");
+        TRACE(TraceFailure, SCHEDULE_TAG "Portiva cannot do the renaming.\n");
         return false;
     }
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Portiva will do the renaming.\n");
+    TRACE(TraceDetail, SCHEDULE_TAG "Portiva will do the renaming.\n");
     return true;
 }
 
@@ -82,7 +85,7 @@ bool HandRenameToScanner(const char* existingPath, const char* newPath) {
 bool ShortPath(const char* path, char (&shortPath)[MAX_PATH]) {
     const DWORD length = GetShortPathNameA(path, shortPath, MAX_PATH);
     if (length != 0 && length < MAX_PATH) return true;
-    TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: GetShortPathName() call failed.\n");
+    TRACE(TraceFailure, SCHEDULE_TAG "GetShortPathName() call failed.\n");
     return false;
 }
 
@@ -111,7 +114,7 @@ bool AppendWininitEntry(const char* key, const char* value) {
 }
 
 bool AddToWininit(const char* existingPath, const char* newPath) {
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: System is not NT.\n");
+    TRACE(TraceDetail, SCHEDULE_TAG "System is not NT.\n");
     char shortExisting[MAX_PATH];
     if (!ShortPath(existingPath, shortExisting)) return false;
     char shortNew[MAX_PATH] = "";
@@ -121,10 +124,10 @@ bool AddToWininit(const char* existingPath, const char* newPath) {
     }
 
     if (!AppendWininitEntry(newPath != nullptr ? shortNew : "nul", shortExisting)) {
-        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
+        TRACE(TraceFailure, SCHEDULE_TAG "Operation cannot be executed during reboot.\n");
         return false;
     }
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Operation will be executed during reboot.\n");
+    TRACE(TraceDetail, SCHEDULE_TAG "Operation will be executed during reboot.\n");
     return true;
 }
 
@@ -135,17 +138,17 @@ int32_t AddFileToAutomaticRenameList(const char* existingPath, const char* newPa
     // ERROR_CALL_NOT_IMPLEMENTED; its start-up reads WININIT.INI instead.
     if (!IsWindowsNT()) return AddToWininit(existingPath, newPath);
 
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: System is NT.\n");
+    TRACE(TraceDetail, SCHEDULE_TAG "System is NT.\n");
     if (IsAdministrator()) {
-        TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: User is admin.\n");
+        TRACE(TraceDetail, SCHEDULE_TAG "User is admin.\n");
         return ScheduleDelayedMove(existingPath, newPath);
     }
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: User is not admin.\n");
+    TRACE(TraceDetail, SCHEDULE_TAG "User is not admin.\n");
     // Only renames go to the scanner; a deletion is refused without asking.
     if (newPath == nullptr || !IsServiceLoaded(ScannerServiceName)) {
-        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: No admin rights, no PV -> No renaming at reboot.\n");
+        TRACE(TraceFailure, SCHEDULE_TAG "No admin rights, no PV -> No renaming at reboot.\n");
         return 0;
     }
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Portiva is loaded and can be used for renaming.\n");
+    TRACE(TraceDetail, SCHEDULE_TAG "Portiva is loaded and can be used for renaming.\n");
     return HandRenameToScanner(existingPath, newPath);
 }

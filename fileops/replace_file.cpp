@@ -15,6 +15,10 @@
 #include "fileops/reboot_schedule.h"
 #include "trace/trace.h"
 
+// The operations the trace lines of this file are written under.
+#define REPLACE_FILE_TAG "[QRTK - ReplaceFile]: "
+#define FILE_EXIST_TAG "[QRTK - FileExist]: "
+
 namespace {
 
 // 263 characters and the terminator.
@@ -24,7 +28,7 @@ constexpr size_t ReplacePathSize = 264;
 // refused whole, so that no other file is ever touched.
 bool MakePath(char (&path)[ReplacePathSize], const char* prefix, const char* name) {
     if (JoinPath(path, sizeof path, prefix, name)) return true;
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Path is too long (%s%s).\n", prefix, name);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "Path is too long (%s%s).\n", prefix, name);
     return false;
 }
 
@@ -40,7 +44,7 @@ DWORD WithoutReadOnly(DWORD attributes) {
 }
 
 void TraceReadOnlyCleared(const char* shown) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Read-only attribute cleared (%s).\n", shown);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Read-only attribute cleared (%s).\n", shown);
 }
 
 void ClearReadOnly(const char* path) {
@@ -52,10 +56,10 @@ void ClearReadOnly(const char* path) {
 // the error reported) when that cannot be done either.
 bool ScheduleDeletion(const char* path, int32_t context) {
     if (AddFileToAutomaticRenameList(path, nullptr)) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: File will be deleted during reboot (%s).\n", path);
+        TRACE(TraceDetail, REPLACE_FILE_TAG "File will be deleted during reboot (%s).\n", path);
         return true;
     }
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted during reboot (%s).\n", path);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted during reboot (%s).\n", path);
     ReportError(3, 23, 0, 0, context);
     return false;
 }
@@ -64,17 +68,17 @@ bool ScheduleDeletion(const char* path, int32_t context) {
 ReplaceFileResult DeleteOperationConfirmed(const char* source, int32_t context) {
     ClearReadOnly(source);
     if (remove(source) == 0) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: File was deleted (%s).\n", source);
+        TRACE(TraceDetail, REPLACE_FILE_TAG "File was deleted (%s).\n", source);
         return ReplaceFileResult::Done;
     }
     const int error = errno;  // before tracing can change it
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", source);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to delete the file (%s).\n", source);
     if (error == ENOENT) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File not found or it is a directory (%s).\n", source);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File not found or it is a directory (%s).\n", source);
         return ReplaceFileResult::NotFound;
     }
     if (error != EACCES) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted, error %d (%s).\n", error, source);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted, error %d (%s).\n", error, source);
         ReportError(3, 23, 0, 0, context);
         return ReplaceFileResult::Failed;
     }
@@ -87,26 +91,26 @@ ReplaceFileResult DeleteOperationConfirmed(const char* source, int32_t context) 
 ReplaceFileResult CheckSource(FileExistence existence, const char* source, int32_t reportCode, int32_t context) {
     switch (existence) {
     case FileExistence::Present:
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file exists (%s).\n", source);
+        TRACE(TraceDetail, REPLACE_FILE_TAG "Src file exists (%s).\n", source);
         return ReplaceFileResult::Done;
     case FileExistence::Absent:
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file does not exist (%s).\n", source);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file does not exist (%s).\n", source);
         return ReplaceFileResult::NotFound;
     default:
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be checked (%s).\n", source);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be checked (%s).\n", source);
         ReportError(3, reportCode, 0, 0, context);
         return ReplaceFileResult::Failed;
     }
 }
 
 ReplaceFileResult DeleteOperation(const char* source, int32_t context) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", source);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", source);
     const ReplaceFileResult checked = CheckSource(ExistenceOf(source), source, 23, context);
     return checked == ReplaceFileResult::Done ? DeleteOperationConfirmed(source, context) : checked;
 }
 
 ReplaceFileResult RenameOperation(const char* source, const char* destination, int32_t context) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Rename operation (%s -> %s).\n", source, destination);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Rename operation (%s -> %s).\n", source, destination);
     const ReplaceFileResult checked = CheckSource(ExistenceOf(source), source, 22, context);
     if (checked != ReplaceFileResult::Done) return checked;
 
@@ -114,23 +118,23 @@ ReplaceFileResult RenameOperation(const char* source, const char* destination, i
     bool destinationRemoved = false;
     const FileExistence destinationExists = ExistenceOf(destination);
     if (destinationExists == FileExistence::Unchecked) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file cannot be checked (%s).\n", destination);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Dest file cannot be checked (%s).\n", destination);
         ReportError(3, 20, 0, 0, context);
         return ReplaceFileResult::Failed;
     }
     if (destinationExists == FileExistence::Present) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Dest file exists (%s).\n", destination);
+        TRACE(TraceDetail, REPLACE_FILE_TAG "Dest file exists (%s).\n", destination);
         if (remove(destination) == 0) {
-            TRACE(TraceDetail, "[QRTK - ReplaceFile]: Dest file deleted (%s).\n", destination);
+            TRACE(TraceDetail, REPLACE_FILE_TAG "Dest file deleted (%s).\n", destination);
             destinationRemoved = true;
         } else {
             const int error = errno;
-            TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", destination);
+            TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to delete the file (%s).\n", destination);
             if (error == ENOENT) {
                 // Gone meanwhile: the rename can go on.
-                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file does not exist any more (%s).\n", destination);
+                TRACE(TraceFailure, REPLACE_FILE_TAG "Dest file does not exist any more (%s).\n", destination);
             } else if (error != EACCES) {
-                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file cannot be deleted, error %d (%s).\n", error,
+                TRACE(TraceFailure, REPLACE_FILE_TAG "Dest file cannot be deleted, error %d (%s).\n", error,
                       destination);
                 ReportError(3, 20, 0, 0, context);
                 return ReplaceFileResult::Failed;
@@ -138,11 +142,11 @@ ReplaceFileResult RenameOperation(const char* source, const char* destination, i
                 // Both steps go to the restart, the destination's deletion first.
                 if (!ScheduleDeletion(destination, context)) return ReplaceFileResult::Failed;
                 if (AddFileToAutomaticRenameList(source, destination)) {
-                    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file will be deleted during reboot (%s).\n",
+                    TRACE(TraceDetail, REPLACE_FILE_TAG "Src file will be deleted during reboot (%s).\n",
                           source);
                     return ReplaceFileResult::DoneAtReboot;
                 }
-                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be deleted during reboot (%s).\n", source);
+                TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be deleted during reboot (%s).\n", source);
                 ReportError(3, 22, 0, 0, context);
                 return ReplaceFileResult::FailedDestinationRemoved;
             }
@@ -150,28 +154,28 @@ ReplaceFileResult RenameOperation(const char* source, const char* destination, i
     }
 
     if (rename(source, destination) == 0) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file was successfully renamed (%s -> %s).\n", source,
+        TRACE(TraceDetail, REPLACE_FILE_TAG "Src file was successfully renamed (%s -> %s).\n", source,
               destination);
         return ReplaceFileResult::Done;
     }
     const int error = errno;
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to rename the source file (%s).\n", source);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to rename the source file (%s).\n", source);
     if (error == EACCES) {
         // In use or protected: the restart may succeed where this failed.
         if (AddFileToAutomaticRenameList(source, destination)) {
-            TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file will be renamed during reboot(%s -> %s).\n", source,
+            TRACE(TraceDetail, REPLACE_FILE_TAG "Src file will be renamed during reboot(%s -> %s).\n", source,
                   destination);
             return ReplaceFileResult::DoneAtReboot;
         }
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be renamed during reboot(%s -> %s).\n", source,
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be renamed during reboot(%s -> %s).\n", source,
               destination);
     } else if (error == ENOENT && !destinationRemoved && ExistenceOf(source) == FileExistence::Absent) {
         // Not found may also mean the destination's folder: only a source
         // that is gone makes it nothing done.
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file does not exist (%s).\n", source);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file does not exist (%s).\n", source);
         return ReplaceFileResult::NotFound;
     } else {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be renamed, error %d (%s -> %s).\n", error, source,
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be renamed, error %d (%s -> %s).\n", error, source,
               destination);
     }
     ReportError(3, 22, 0, 0, context);
@@ -198,14 +202,14 @@ bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == E
 // however they hold it, is there.
 FileExistence ExistenceAfterOpen(bool opened, DWORD error, const char* shown) {
     if (opened) {
-        TRACE(TraceDetail, "[QRTK - FileExist]: File %s exists.\n", shown);
+        TRACE(TraceDetail, FILE_EXIST_TAG "File %s exists.\n", shown);
         return FileExistence::Present;
     }
     if (IsAbsence(error)) {
-        TRACE(TraceDetail, "[QRTK - FileExist]: File %s does not exist.\n", shown);
+        TRACE(TraceDetail, FILE_EXIST_TAG "File %s does not exist.\n", shown);
         return FileExistence::Absent;
     }
-    TRACE(TraceFailure, "[QRTK - FileExist]: File %s cannot be checked, error %ld.\n", shown, error);
+    TRACE(TraceFailure, FILE_EXIST_TAG "File %s cannot be checked, error %ld.\n", shown, error);
     return FileExistence::Unchecked;
 }
 
@@ -238,13 +242,13 @@ bool FolderIsReparsePoint(const wchar_t* path) {
 }
 
 ReplaceFileResult RefuseOtherFile(const char* shown, int32_t context) {
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path names another file now, not touched (%s).\n", shown);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "The path names another file now, not touched (%s).\n", shown);
     ReportError(3, 23, 0, 0, context);
     return ReplaceFileResult::Failed;
 }
 
 ReplaceFileResult RefuseUnnamable(const char* shown, int32_t context) {
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: The file has no name that the file functions take, not touched (%s).\n",
+    TRACE(TraceFailure, REPLACE_FILE_TAG "The file has no name that the file functions take, not touched (%s).\n",
           shown);
     ReportError(3, 23, 0, 0, context);
     return ReplaceFileResult::Failed;
@@ -309,7 +313,7 @@ ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const 
     }
     if (!again.movable) {
         TRACE(TraceFailure,
-              "[QRTK - ReplaceFile]: File cannot be moved out of users' reach, error %ld: nothing is scheduled (%s).\n",
+              REPLACE_FILE_TAG "File cannot be moved out of users' reach, error %ld: nothing is scheduled (%s).\n",
               again.deleteError, shown);
     } else if (MoveOutOfReachForRestart(again.file.get(), found, path)) {
         return ReplaceFileResult::DoneAtReboot;
@@ -323,11 +327,11 @@ ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const 
 ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                                int32_t context) {
     const DisplayedPath shown = ShowPath(path);
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", shown.text);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", shown.text);
     // The file functions take no longer path without the \\?\ form, and
     // may answer for one as for a missing file: no verdict rests on that.
     if (wcslen(path) >= MAX_PATH) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path is too long for the file functions, not touched (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "The path is too long for the file functions, not touched (%s).\n",
               shown.text);
         ReportError(3, 23, 0, 0, context);
         return ReplaceFileResult::Failed;
@@ -335,7 +339,7 @@ ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& re
     const ReplaceFileResult checked = CheckSource(WideFileExist(path, shown.text), shown.text, 23, context);
     if (checked != ReplaceFileResult::Done) return checked;
     if (FolderIsReparsePoint(path)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: A folder of the path is a reparse point, not touched (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "A folder of the path is a reparse point, not touched (%s).\n",
               shown.text);
         ReportError(3, 23, 0, 0, context);
         return ReplaceFileResult::Failed;
@@ -349,14 +353,14 @@ ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& re
 
     const auto setInformation = NtdllOptional().ntSetInformationFile;
     if (setInformation == nullptr) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: No deletion by handle on this system, not touched (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "No deletion by handle on this system, not touched (%s).\n",
               shown.text);
         ReportError(3, 23, 0, 0, context);
         return ReplaceFileResult::Failed;
     }
     ClearReadOnly(again.file.get(), found, shown.text);
     if (!again.deletable) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", shown.text);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to delete the file (%s).\n", shown.text);
         return DeleteAtRestart(path, shown.text, again, found, context);
     }
     FileDispositionInformation disposition{TRUE};
@@ -369,22 +373,22 @@ ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& re
         again.file.reset();
         SetLastError(0xdeadbeef);
         if (WideGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES && IsAbsence(GetLastError())) {
-            TRACE(TraceDetail, "[QRTK - ReplaceFile]: File was deleted (%s).\n", shown.text);
+            TRACE(TraceDetail, REPLACE_FILE_TAG "File was deleted (%s).\n", shown.text);
             return ReplaceFileResult::Done;
         }
         TRACE(TraceDetail,
-              "[QRTK - ReplaceFile]: File will be deleted when other programs close it, at the latest at the "
+              REPLACE_FILE_TAG "File will be deleted when other programs close it, at the latest at the "
               "restart (%s).\n",
               shown.text);
         return ReplaceFileResult::DoneAtReboot;
     }
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", shown.text);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to delete the file (%s).\n", shown.text);
     if (NotFoundStatus(status)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File not found or it is a directory (%s).\n", shown.text);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File not found or it is a directory (%s).\n", shown.text);
         return ReplaceFileResult::NotFound;
     }
     if (!InUseStatus(status)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted, status %08X (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted, status %08X (%s).\n",
               static_cast<unsigned>(status), shown.text);
         ReportError(3, 23, 0, 0, context);
         return ReplaceFileResult::Failed;
@@ -399,7 +403,7 @@ ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& re
 // deletion by handle.
 ReplaceFileResult DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                                int32_t context) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", path);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", path);
     const ReplaceFileResult checked = CheckSource(ExistenceOf(path), path, 23, context);
     recognised.handle.reset();
     if (checked != ReplaceFileResult::Done) return checked;
