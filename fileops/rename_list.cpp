@@ -12,9 +12,9 @@
 
 namespace {
 
-const char kPathsKey[] = "Software\\Tessival\\Common\\Paths";
-const char kDirectoryValue[] = "Common";
-const char kFileName[] = "PVXK.REN";
+constexpr char PathsKey[] = "Software\\Tessival\\Common\\Paths";
+constexpr char DirectoryValue[] = "Common";
+constexpr char FileName[] = "PVXK.REN";
 
 UniqueFile NoFile(RenameListStatus* status, RenameListStatus code) {
     *status = code;
@@ -39,13 +39,13 @@ bool MakeRenameListPath(char (&path)[MAX_PATH], RenameListStatus* status) {
     // relative name), takes the file name directly.
     const char* lastSlash = std::strrchr(directory, '\\');
     const size_t separator = lastSlash != nullptr && lastSlash[1] != '\0' ? 1 : 0;
-    if (length + separator + sizeof kFileName > sizeof path) {
+    if (length + separator + sizeof FileName > sizeof path) {
         *status = RenameListStatus::OpenFailed;
         return false;
     }
     std::memcpy(path, directory, length);
     if (separator) path[length] = '\\';
-    std::memcpy(path + length + separator, kFileName, sizeof kFileName);
+    std::memcpy(path + length + separator, FileName, sizeof FileName);
     return true;
 }
 
@@ -87,11 +87,11 @@ UniqueFile ReadRenameList(const char* path, UniqueMemory* body, RenameListStatus
 
 int32_t ReadScannerDirectory(char* buffer, uint32_t size) {
     UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPathsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return -1;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PathsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return -1;
     DWORD type = REG_NONE;
     DWORD length = size;
     const LONG result =
-        RegQueryValueExA(key.get(), kDirectoryValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &length);
+        RegQueryValueExA(key.get(), DirectoryValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &length);
     if (result == ERROR_MORE_DATA) return -2;
     if (result != ERROR_SUCCESS || type != REG_SZ) return -1;
     // A string stored without its terminator is taken only with one inside
