@@ -103,7 +103,9 @@ int32_t ReadScannerDirectory(char* buffer, uint32_t size) {
 UniqueFile OpenRenameList(RenameListMode mode, UniqueMemory* body, RenameListStatus* status) {
     *status = RenameListStatus::Ok;
     if (body != nullptr) body->reset();
-    if (mode != RenameListMode::Write && mode != RenameListMode::Read) return NoFile(status, RenameListStatus::OpenFailed);
+    if (mode != RenameListMode::Write && mode != RenameListMode::Read) {
+        return NoFile(status, RenameListStatus::OpenFailed);
+    }
     char path[MAX_PATH];
     if (!MakeRenameListPath(path, status)) return UniqueFile();
     return mode == RenameListMode::Write ? CreateRenameList(path, status) : ReadRenameList(path, body, status);

@@ -304,8 +304,8 @@ void ClearReadOnly(HANDLE file, const FileIdentity& found, const char* shown) {
 // handed to the restart. The restart's list takes ANSI names: a file in a
 // system folder whose name the code page lacks goes by its short path, or
 // is moved like any other.
-ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const OpenedAgain& again, const FileIdentity& found,
-                        int32_t context) {
+ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const OpenedAgain& again,
+                                  const FileIdentity& found, int32_t context) {
     char named[ReplacePathSize];
     if (PathForAnsiCalls(path, named, sizeof named) && IsInSystemFolder(named)) {
         // Scheduled while the handle still holds the confirmed file in place.
@@ -324,8 +324,8 @@ ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const 
 
 // The NT family names files in Unicode: every call here takes the whole
 // path, whatever the code page holds of it.
-ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                               int32_t context) {
+ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised,
+                                         ContentCheck stillRecognised, int32_t context) {
     const DisplayedPath shown = ShowPath(path);
     TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", shown.text);
     // The file functions take no longer path without the \\?\ form, and
@@ -402,7 +402,7 @@ ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& re
 // after the check, with the handle closed. It has neither reparse points nor
 // deletion by handle.
 ReplaceFileResult DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                               int32_t context) {
+                                         int32_t context) {
     TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", path);
     const ReplaceFileResult checked = CheckSource(ExistenceOf(path), path, 23, context);
     recognised.handle.reset();
@@ -417,7 +417,7 @@ ReplaceFileResult DeleteRecognisedFile9x(const char* path, RecognisedFile& recog
 }  // namespace
 
 ReplaceFileResult DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                             int32_t context) {
+                                       int32_t context) {
     if (!IsWindowsNT()) return DeleteRecognisedFile9x(path, recognised, stillRecognised, context);
     wchar_t wide[ReplacePathSize];
     if (!AnsiToWide(path, wide, ReplacePathSize)) return RefuseUnnamable(path, context);
@@ -425,7 +425,7 @@ ReplaceFileResult DeleteRecognisedFile(const char* path, RecognisedFile& recogni
 }
 
 ReplaceFileResult DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                             int32_t context) {
+                                       int32_t context) {
     if (IsWindowsNT()) return DeleteRecognisedFileNt(path, recognised, stillRecognised, context);
     // The 9x family's paths all come from ANSI calls: this gives their bytes back.
     char narrow[ReplacePathSize];
@@ -441,7 +441,8 @@ FileExistence ExistenceOf(const char* path) {
 
 int32_t FileExist(const char* path) { return static_cast<int32_t>(ExistenceOf(path)); }
 
-ReplaceFileResult ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context) {
+ReplaceFileResult ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName,
+                              int32_t context) {
     char source[ReplacePathSize];
     if (!MakePath(source, prefix, sourceName)) {
         ReportError(3, destinationName == nullptr ? 23 : 22, 0, 0, context);

@@ -46,12 +46,12 @@ using ContentCheck = bool (*)(HANDLE file);
 // recognising handle is kept open until the identities have been compared,
 // then closed.
 ReplaceFileResult DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                             int32_t context);
+                                       int32_t context);
 // The NT family takes every path whole, in UTF-16 (an ANSI path is widened
 // first); the 9x family, which has no Unicode file system, its ANSI form.
 // Trace lines show the path as ShowPath (base/wide_files.h) writes it.
 ReplaceFileResult DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                             int32_t context);
+                                       int32_t context);
 
 // Accounts for one ReplaceFile result in the run's outcome values: a restart
 // adds to the reboot count, a failure to the error count.
