@@ -14,6 +14,10 @@
 #include "scanner/scanner_channel.h"
 #include "trace/trace.h"
 
+// The operation each trace line of this file is written under.
+#define DISINFECT_NAME "[QRTK - Disinfect_Ravlok]"
+#define DISINFECT_TAG DISINFECT_NAME ": "
+
 namespace {
 
 // Whether this run has the scanner's blocking off. Guarded by the run lock,
@@ -43,7 +47,7 @@ void ResumeScanner() {
 // the run ends as the event asks. (A kill by TerminateProcess reaches no
 // handler: nothing can be done there.)
 BOOL WINAPI EndRunOnConsoleEvent(DWORD event) {
-    TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Console event %lu ends the run.\n", event);
+    TRACE(TraceFailure, DISINFECT_TAG "Console event %lu ends the run.\n", event);
     EndRunEarly();
     return FALSE;
 }
@@ -56,7 +60,7 @@ LPTOP_LEVEL_EXCEPTION_FILTER filterBeforeRun = nullptr;
 // fault's code.
 LONG WINAPI EndRunOnFault(EXCEPTION_POINTERS* fault) {
     EndRunEarly();
-    TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Fault %08lX ends the run.\n",
+    TRACE(TraceFailure, DISINFECT_TAG "Fault %08lX ends the run.\n",
           static_cast<unsigned long>(fault->ExceptionRecord->ExceptionCode));
     return filterBeforeRun != nullptr ? filterBeforeRun(fault) : EXCEPTION_CONTINUE_SEARCH;
 }
@@ -86,7 +90,7 @@ void RunStep(const char* name, Step step) noexcept {
         step();
     } catch (...) {
         AddError();
-        TRACE(TraceFailure, "[QRTK - Disinfect_Ravlok]: Step %s failed.\n", name);
+        TRACE(TraceFailure, DISINFECT_TAG "Step %s failed.\n", name);
     }
 }
 
@@ -96,9 +100,9 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
                      int32_t /*reserved2*/, int16_t requestCode, int32_t /*reserved3*/,
                      const char* targetSpecification, int32_t /*reserved4*/, int32_t /*reserved5*/,
                      int32_t /*reserved6*/, int32_t errorContext) {
-    TRACE(TraceDetail, "%s", "[QRTK - Disinfect_Ravlok]\n");
+    TRACE(TraceDetail, "%s", DISINFECT_NAME "\n");
     if (requestCode != 1 || targetSpecification == nullptr) {
-        TRACE(TraceFailure, "%s", "[QRTK - Disinfect_Ravlok]: Wrong arguments.\n");
+        TRACE(TraceFailure, "%s", DISINFECT_TAG "Wrong arguments.\n");
         *disinfectionStatus = 4;
         ReportError(3, 16, 0, 0, errorContext);
         return 0;

@@ -29,8 +29,8 @@ void RemoveDroppedFile(const DroppedFilePlace& place, void* /*context*/) {
     }
     // Found counts even when the removal fails.
     SetInfectionState(InfectionFound);
-    const int32_t result = DeleteRecognisedFile(place.path, recognition.file, IsOpenFileInfected, 0);
-    TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", place.path, result);
+    const ReplaceFileResult result = DeleteRecognisedFile(place.path, recognition.file, IsOpenFileInfected, 0);
+    TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", place.path, static_cast<int>(result));
     ApplyResultRule(result);
 }
 

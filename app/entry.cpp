@@ -134,7 +134,7 @@ int RavlokfixMain(int argc, char** argv) {
     // then does nothing.
     if (QuietMode && freopen("NUL", "w", stdout) == nullptr) {
         TRACE(TraceFailure, "Console output cannot be silenced (errno %d): nothing was done.\n", errno);
-        return ExitWith(SilentMode ? 0 : ReportIncomplete);
+        return ExitWith(SilentMode ? 0 : static_cast<int32_t>(ReportCode::Incomplete));
     }
 
     printf("W32/Ravlok.B Removal Tool ver %d.%02d.%d\n%s\n", VersionMajor, VersionMinor, VersionBuild,
@@ -156,12 +156,13 @@ int RavlokfixMain(int argc, char** argv) {
     int32_t disinfectionStatus = 0;
     Disinfect_Ravlok(&disinfectionStatus, 0, "Ravlok", 0, 1, 0, "*", 0, 0, 0, 0);
 
+    const RunOutcome outcome = CurrentRunOutcome();
     int code = 0;
     if (!SilentMode) {
-        if (GetInfectionState() == 0) {
+        if (outcome.infection == 0) {
             fputs("No infection found\n", stdout);
         } else {
-            if (GetErrorCount() != 0) {
+            if (outcome.errors != 0) {
                 ShowOutcome("Infection was found.  An error occurred in the disinfection process.\n",
                             "Infections were found.  An error occurred in the disinfection process.\n");
                 code = 3;
@@ -169,7 +170,7 @@ int RavlokfixMain(int argc, char** argv) {
                 ShowOutcome("Infection was found and removed\n", "Infections were found and removed.\n");
                 code = 1;
             }
-            if (GetRebootNeeded() != 0) {
+            if (outcome.reboot != 0) {
                 if (code != 3) code = 2;
                 ShowOutcome("Restarting the computer is needed to complete the disinfection process.\n"
                             "Please restart the computer now.\n",
@@ -178,7 +179,7 @@ int RavlokfixMain(int argc, char** argv) {
         }
         // A file that could not be read may be the worm: neither verdict
         // above covers it.
-        if (GetUncheckedCount() != 0) {
+        if (outcome.unchecked != 0) {
             ShowOutcome("Some checks could not be made: see the trace log.\n", "Some checks could not be made.\n");
         }
     }

@@ -9,9 +9,9 @@
 #include "base/wide_files.h"
 
 const DroppedFile DroppedFileTable[] = {
-    {SystemDirectory, "winupdate.exe"},
-    {SystemDirectory, "pqonwe.exe"},
-    {PathAsIs, nullptr},
+    {LocationKind::SystemDirectory, "winupdate.exe"},
+    {LocationKind::SystemDirectory, "pqonwe.exe"},
+    {LocationKind::PathAsIs, nullptr},
 };
 
 const StartupValue StartupValueTable[] = {
@@ -38,10 +38,10 @@ void VisitRowsIn(const char* folder, uint32_t folderError, bool withPathAsIs, Dr
                  void* context) {
     for (const DroppedFile* row = DroppedFileTable; row->name != nullptr; ++row) {
         DroppedFilePlace place{row->name, "", L"", ERROR_SUCCESS};
-        if (row->locationKind == PathAsIs) {
+        if (row->locationKind == LocationKind::PathAsIs) {
             if (!withPathAsIs) continue;
             if (!JoinPath(place.path, sizeof place.path, "", row->name)) place.error = ERROR_FILENAME_EXCED_RANGE;
-        } else if (row->locationKind == SystemDirectory) {
+        } else if (row->locationKind == LocationKind::SystemDirectory) {
             if (folderError != ERROR_SUCCESS) {
                 place.error = folderError;
             } else if (!JoinPath(place.path, sizeof place.path, folder, row->name)) {
@@ -66,17 +66,17 @@ struct KeyName {
     alignas(ULONG) char bytes[sizeof(ULONG) + 2048];
 };
 
-// 0 when the key cannot be opened or named.
-int ReadRegistryKeyName(HKEY root, const char* keyPath, REGSAM view, KeyName* name) {
+// False when the key cannot be opened or named.
+bool ReadRegistryKeyName(HKEY root, const char* keyPath, REGSAM view, KeyName* name) {
     constexpr int KeyNameInformation = 3;
     const auto ntQueryKey = NtdllOptional().ntQueryKey;
     UniqueRegKey key;
     if (ntQueryKey == nullptr || RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS) {
-        return 0;
+        return false;
     }
     memset(name->bytes, 0, sizeof name->bytes);
     ULONG needed = 0;
-    if (ntQueryKey(key.get(), KeyNameInformation, name->bytes, sizeof name->bytes, &needed) < 0) return 0;
+    if (ntQueryKey(key.get(), KeyNameInformation, name->bytes, sizeof name->bytes, &needed) < 0) return false;
     ULONG length = 0;
     memcpy(&length, name->bytes, sizeof length);
     return length != 0 && length <= sizeof name->bytes - sizeof length;

@@ -8,10 +8,10 @@
 
 // ---- Dropped files: fixed names in the system folder. ----
 
-enum LocationKind : int32_t { PathAsIs = 0, SystemDirectory = 1 };
+enum class LocationKind : int32_t { PathAsIs = 0, SystemDirectory = 1 };
 
 struct DroppedFile {
-    int32_t locationKind;
+    LocationKind locationKind;
     const char* name;  // null ends the table
 };
 

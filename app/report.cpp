@@ -185,29 +185,29 @@ void Report_Ravlok(ReportTally* tally) {
     }
 }
 
-int32_t ReportCodeFor(const ReportTally& tally) {
-    if (tally.findings != 0) return ReportFound;
-    return tally.incomplete != 0 ? ReportIncomplete : ReportClean;
+ReportCode ReportCodeFor(const ReportTally& tally) {
+    if (tally.findings != 0) return ReportCode::Found;
+    return tally.incomplete != 0 ? ReportCode::Incomplete : ReportCode::Clean;
 }
 
 void FormatReportSummary(const ReportTally& tally, char* summary, size_t size) {
-    const int32_t code = ReportCodeFor(tally);
+    const ReportCode code = ReportCodeFor(tally);
     const char* incomplete = tally.incomplete != 0 ? " Some checks could not be made: see the trace log." : "";
-    if (code == ReportFound && tally.leftovers == tally.findings) {
+    if (code == ReportCode::Found && tally.leftovers == tally.findings) {
         // Start-up entries alone are no infection, but the worm's leftovers.
         snprintf(summary, size,
                  "Leftovers of the worm were found: %ld start-up entr%s listed above, which a removal run repairs. "
                  "Nothing was changed.%s",
                  static_cast<long>(tally.leftovers), tally.leftovers == 1 ? "y" : "ies", incomplete);
-    } else if (code == ReportFound && tally.leftovers != 0) {
+    } else if (code == ReportCode::Found && tally.leftovers != 0) {
         snprintf(summary, size,
                  "Infection was found: %ld item(s) listed above, %ld of them start-up entries that a removal run "
                  "repairs. Nothing was changed.%s",
                  static_cast<long>(tally.findings), static_cast<long>(tally.leftovers), incomplete);
-    } else if (code == ReportFound) {
+    } else if (code == ReportCode::Found) {
         snprintf(summary, size, "Infection was found: %ld item(s) listed above. Nothing was changed.%s",
                  static_cast<long>(tally.findings), incomplete);
-    } else if (code == ReportIncomplete) {
+    } else if (code == ReportCode::Incomplete) {
         snprintf(summary, size, "%s", "The check could not be completed: see the trace log. Nothing was changed.");
     } else {
         snprintf(summary, size, "%s", "No infection found. Nothing was changed.");
@@ -220,10 +220,10 @@ int32_t RunReport(int silent) {
 
     char summary[320];
     FormatReportSummary(tally, summary, sizeof summary);
-    const int32_t code = ReportCodeFor(tally);
+    const ReportCode code = ReportCodeFor(tally);
     if (!silent) printf(REPORT_CONSOLE "%s\n", summary);
     TRACE(TraceDetail, REPORT_TAG "%s\n", summary);
-    return silent ? 0 : code;
+    return silent ? 0 : static_cast<int32_t>(code);
 }
 
 int32_t RefuseReport(int silent) {
@@ -233,5 +233,5 @@ int32_t RefuseReport(int silent) {
     }
     TRACE(TraceFailure, "%s",
           REPORT_TAG "Not an administrator: other users' processes cannot be read. Nothing was checked.\n");
-    return silent ? 0 : ReportIncomplete;
+    return silent ? 0 : static_cast<int32_t>(ReportCode::Incomplete);
 }

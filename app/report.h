@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // Exit codes of a report run, beside the removal run's 0 to 3.
-enum ReportCode : int32_t { ReportClean = 0, ReportFound = 4, ReportIncomplete = 5 };
+enum class ReportCode : int32_t { Clean = 0, Found = 4, Incomplete = 5 };
 
 struct ReportTally {
     int32_t findings;    // items of the worm found
@@ -20,7 +20,7 @@ void Report_Ravlok(ReportTally* tally);
 
 // An infection found is the answer even when some checks failed: the
 // machine needs a removal run either way.
-int32_t ReportCodeFor(const ReportTally& tally);
+ReportCode ReportCodeFor(const ReportTally& tally);
 
 // The summary line of a report run, without its console mark.
 void FormatReportSummary(const ReportTally& tally, char* summary, size_t size);

@@ -1,13 +1,13 @@
 #include "base/file_identity.h"
 
-int32_t ReadFileIdentity(HANDLE file, FileIdentity* identity) {
+bool ReadFileIdentity(HANDLE file, FileIdentity* identity) {
     BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file, &information)) return 0;
+    if (!GetFileInformationByHandle(file, &information)) return false;
     identity->volumeSerial = information.dwVolumeSerialNumber;
     identity->indexHigh = information.nFileIndexHigh;
     identity->indexLow = information.nFileIndexLow;
     identity->attributes = information.dwFileAttributes;
-    return 1;
+    return true;
 }
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {

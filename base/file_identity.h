@@ -13,8 +13,8 @@ struct FileIdentity {
     uint32_t attributes = 0;  // as read with it; not part of the identity
 };
 
-// 1 when the system told it (GetFileInformationByHandle), else 0.
-int32_t ReadFileIdentity(HANDLE file, FileIdentity* identity);
+// True when the system told it (GetFileInformationByHandle).
+bool ReadFileIdentity(HANDLE file, FileIdentity* identity);
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 

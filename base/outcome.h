@@ -1,15 +1,29 @@
-// Process-wide outcome values of a run and the error-report hook.
+// The outcome of a run, one value that the steps fill and the entry point
+// reads once at the end, and the error-report hook.
 #pragma once
 #include <cstdint>
 
+struct RunOutcome {
+    int32_t infection = 0;  // InfectionFound once a worm copy was found
+    int32_t errors = 0;
+    int32_t reboot = 0;  // removals left for the restart
+    // Checks that could not be made (a file that is there but cannot be
+    // read): not an error of the removal, but no clean result either.
+    int32_t unchecked = 0;
+};
+
+// The run's one outcome, filled by every step of this process.
+RunOutcome& CurrentRunOutcome();
+// Starts the outcome afresh, for a process that runs steps more than once.
+void ResetRunOutcome();
+
+// Views of the run's outcome under the names the steps use.
 void SetInfectionState(int32_t value);
 int32_t GetInfectionState();
 void AddRebootNeeded();
 int32_t GetRebootNeeded();
 void AddError();
 int32_t GetErrorCount();
-// Checks that could not be made (a file that is there but cannot be read):
-// not an error of the removal, but no clean result either.
 void AddUnchecked();
 int32_t GetUncheckedCount();
 

@@ -6,10 +6,10 @@
 
 // Makes a directory that the platform reported ready for a file name: appends
 // "\" when it is longer than 3 characters (a drive root such as C:\ already
-// ends in one). 0, with the directory unchanged, when the buffer of `size`
+// ends in one). False, with the directory unchanged, when the buffer of `size`
 // bytes has no room for it.
-int32_t AppendDirectorySeparator(char* directory, size_t size);
+bool AppendDirectorySeparator(char* directory, size_t size);
 
 // first and second, concatenated into path (size bytes with the terminator).
-// 0, with path empty, when they do not fit.
-int32_t JoinPath(char* path, size_t size, const char* first, const char* second);
+// False, with path empty, when they do not fit.
+bool JoinPath(char* path, size_t size, const char* first, const char* second);

@@ -15,10 +15,10 @@ namespace {
 int QueryPlatformKind() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;  // the basic record, 148 bytes
-    if (!GetVersionExA(&info)) return PlatformOther;
-    if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return PlatformWin9x;
-    if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) return PlatformNt;
-    return PlatformOther;
+    if (!GetVersionExA(&info)) return PlatformCode(PlatformKind::Other);
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return PlatformCode(PlatformKind::Win9x);
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) return PlatformCode(PlatformKind::Nt);
+    return PlatformCode(PlatformKind::Other);
 }
 
 // A function-local static: filled once, by whichever thread asks first.
@@ -68,4 +68,4 @@ int GetPlatformKind() { return RealGetPlatformKind(); }
 int IsAdministrator() { return RealIsAdministrator(); }
 #endif
 
-int IsWindowsNT() { return GetPlatformKind() == PlatformNt ? 1 : 0; }
+int IsWindowsNT() { return GetPlatformKind() == PlatformCode(PlatformKind::Nt) ? 1 : 0; }

@@ -1,11 +1,15 @@
 // Platform probes: which family the system belongs to and whether the user
 // is an administrator.
 #pragma once
+#include <cstdint>
 
-enum PlatformKind { PlatformOther = 0, PlatformWin9x = 1, PlatformNt = 2 };
+enum class PlatformKind : int32_t { Other = 0, Win9x = 1, Nt = 2 };
+
+// The number GetPlatformKind answers for a family.
+constexpr int PlatformCode(PlatformKind kind) { return static_cast<int>(kind); }
 
 // The one answer to "which family": asked of the system once per process (the
-// family cannot change within a run); PlatformOther when it cannot tell.
+// family cannot change within a run); PlatformKind::Other when it cannot tell.
 int GetPlatformKind();
 // 1 on the NT family, from GetPlatformKind: every choice of means asks this.
 int IsWindowsNT();

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr DWORD kStackBufferOverrun = 0xC0000409;  // STATUS_STACK_BUFFER_OVERRUN, as the system's own checks end
+constexpr DWORD StackBufferOverrun = 0xC0000409;  // STATUS_STACK_BUFFER_OVERRUN, as the system's own checks end
 
 [[noreturn]] void EndAtOnce() {
     // Nothing of the damaged frames runs again: the process ends from here.
@@ -21,8 +21,8 @@ constexpr DWORD kStackBufferOverrun = 0xC0000409;  // STATUS_STACK_BUFFER_OVERRU
     // does not reach. No exception is raised: its dispatch would walk
     // handlers that the damaged stack may name.
     EndRunEarly();
-    TerminateProcess(GetCurrentProcess(), kStackBufferOverrun);
-    ExitProcess(kStackBufferOverrun);
+    TerminateProcess(GetCurrentProcess(), StackBufferOverrun);
+    ExitProcess(StackBufferOverrun);
 }
 
 }  // namespace

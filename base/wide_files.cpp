@@ -22,32 +22,32 @@ bool PathToAnsi(const wchar_t* path, char (&ansi)[MAX_PATH]) {
 
 }  // namespace
 
-int32_t AnsiToWide(const char* text, wchar_t* wide, size_t size) {
-    return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, ClampToInt(size)) != 0 ? 1 : 0;
+bool AnsiToWide(const char* text, wchar_t* wide, size_t size) {
+    return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, ClampToInt(size)) != 0;
 }
 
-int32_t WideToAnsi(const wchar_t* wide, char* text, size_t size) {
-    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, ClampToInt(size), nullptr, nullptr) == 0) return 0;
+bool WideToAnsi(const wchar_t* wide, char* text, size_t size) {
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, text, ClampToInt(size), nullptr, nullptr) == 0) return false;
     // A character that the code page lacks comes out as "?" or a look-alike,
     // which reads back as another character.
     const size_t length = wcslen(wide) + 1;
     UniqueMemory back(malloc(length * sizeof(wchar_t)));
     if (!back) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
+        return false;
     }
     auto* backText = static_cast<wchar_t*>(back.get());
     if (MultiByteToWideChar(CP_ACP, 0, text, -1, backText, ClampToInt(length)) == 0 ||
         wcscmp(backText, wide) != 0) {
         if (size > 0) text[0] = '\0';
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int32_t WideToAnsiAsSystem(const wchar_t* wide, char* text, size_t size) {
-    return WideCharToMultiByte(CP_ACP, 0, wide, -1, text, ClampToInt(size), nullptr, nullptr) != 0 ? 1 : 0;
+bool WideToAnsiAsSystem(const wchar_t* wide, char* text, size_t size) {
+    return WideCharToMultiByte(CP_ACP, 0, wide, -1, text, ClampToInt(size), nullptr, nullptr) != 0;
 }
 
 size_t EncodeAnsi(uint32_t codePoint, char* bytes, size_t size, void* /*context*/) {
@@ -75,14 +75,14 @@ size_t EncodeAnsi(uint32_t codePoint, char* bytes, size_t size, void* /*context*
     return static_cast<size_t>(written);
 }
 
-int32_t PathForAnsiCalls(const wchar_t* path, char* ansi, size_t size) {
-    if (WideToAnsi(path, ansi, size)) return 1;
+bool PathForAnsiCalls(const wchar_t* path, char* ansi, size_t size) {
+    if (WideToAnsi(path, ansi, size)) return true;
     wchar_t shortPath[MAX_PATH];
     const DWORD length = WideGetShortPathName(path, shortPath, MAX_PATH);
-    if (length != 0 && length < MAX_PATH && WideToAnsi(shortPath, ansi, size)) return 1;
+    if (length != 0 && length < MAX_PATH && WideToAnsi(shortPath, ansi, size)) return true;
     if (size > 0) ansi[0] = '\0';
     SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-    return 0;
+    return false;
 }
 
 DisplayedPath ShowPath(const wchar_t* path) {

@@ -16,19 +16,19 @@
 #include "base/guards.h"
 
 // ANSI text (the system's code page) in UTF-16, into wide (size units with
-// the terminator). 0, with the system's last error, when it does not fit.
-int32_t AnsiToWide(const char* text, wchar_t* wide, size_t size);
+// the terminator). False, with the system's last error, when it does not fit.
+bool AnsiToWide(const char* text, wchar_t* wide, size_t size);
 
 // UTF-16 text in ANSI, only where the code page holds every character
-// exactly (not a look-alike). 0 otherwise, with ERROR_NO_UNICODE_TRANSLATION
+// exactly (not a look-alike). False otherwise, with ERROR_NO_UNICODE_TRANSLATION
 // for a character that it lacks and ERROR_INSUFFICIENT_BUFFER when the text
 // does not fit (size bytes with the terminator).
-int32_t WideToAnsi(const wchar_t* wide, char* text, size_t size);
+bool WideToAnsi(const wchar_t* wide, char* text, size_t size);
 
 // UTF-16 text in ANSI as the system's ANSI functions hand it out: a
-// character that the code page lacks becomes a look-alike or "?". 0, with
+// character that the code page lacks becomes a look-alike or "?". False, with
 // ERROR_INSUFFICIENT_BUFFER, when it does not fit.
-int32_t WideToAnsiAsSystem(const wchar_t* wide, char* text, size_t size);
+bool WideToAnsiAsSystem(const wchar_t* wide, char* text, size_t size);
 
 // The ANSI bytes of one code point, for FormatDisplayPath (path_forms.h):
 // their count, or 0 when the code page does not give that very character
@@ -37,9 +37,9 @@ size_t EncodeAnsi(uint32_t codePoint, char* bytes, size_t size, void* context);
 
 // A name of the file that the ANSI file functions take: the path itself
 // where the code page holds all its characters, else the file's short
-// (8.3) path where its volume has one and the code page holds that. 0, with
+// (8.3) path where its volume has one and the code page holds that. False, with
 // ERROR_NO_UNICODE_TRANSLATION, when there is neither.
-int32_t PathForAnsiCalls(const wchar_t* path, char* ansi, size_t size);
+bool PathForAnsiCalls(const wchar_t* path, char* ansi, size_t size);
 
 // A path as the console and the trace show it: as the ANSI functions give
 // it where the code page holds its characters; else its short path, which

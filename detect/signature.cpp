@@ -97,7 +97,7 @@ int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t
     return 1;
 }
 
-int32_t IsOpenFileInfected(HANDLE file) { return MatchSignatures(file, SignatureTable) != -1 ? 1 : 0; }
+bool IsOpenFileInfected(HANDLE file) { return MatchSignatures(file, SignatureTable) != -1; }
 
 int32_t FindFileSignature(const char* path, int32_t* found) {
     *found = 0;

@@ -40,4 +40,4 @@ int32_t ScanFileSignatures(const char* path, const FileSignature* table, int32_t
 int32_t FindFileSignature(const char* path, int32_t* found);
 int32_t IsFileInfected(const char* path);
 // The same test on a file already open for reading.
-int32_t IsOpenFileInfected(HANDLE file);
+bool IsOpenFileInfected(HANDLE file);

@@ -82,8 +82,8 @@ int32_t ExamineProcess(const wchar_t* path, int32_t /*reserved*/, uint32_t proce
 
     // The path may lead elsewhere by now (a folder replaced by a link during
     // the wait): only the file recognised goes.
-    const int32_t result = DeleteRecognisedFile(path, recognition.file, termination->stillInfected, 0);
-    TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", shown.text, result);
+    const ReplaceFileResult result = DeleteRecognisedFile(path, recognition.file, termination->stillInfected, 0);
+    TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", shown.text, static_cast<int>(result));
     ApplyResultRule(result);
 
     termination->found = 1;

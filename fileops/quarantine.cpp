@@ -12,6 +12,9 @@
 #include "fileops/restart_paths.h"
 #include "trace/trace.h"
 
+// The operation each trace line of this file is written under.
+#define REPLACE_FILE_TAG "[QRTK - ReplaceFile]: "
+
 namespace {
 
 // The moved file's name in the folder: no program runs it by that name.
@@ -127,28 +130,28 @@ bool IsInSystemFolder(const char* path) {
     return Wow64SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0;
 }
 
-int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* widePath) {
+bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* widePath) {
     const DisplayedPath shown = ShowPath(widePath);
     const char* path = shown.text;
     const auto setInformation = NtdllOptional().ntSetInformationFile;
     char parent[MAX_PATH];
     if (setInformation == nullptr || !ParentOnVolume(widePath, identity.volumeSerial, parent)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: No folder of the tool's own can be made on the file's volume (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "No folder of the tool's own can be made on the file's volume (%s).\n",
               path);
-        return 0;
+        return false;
     }
     AdminOnlySecurity security;
     if (!MakeAdminOnlySecurity(security)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The access list of the tool's folder cannot be made, error %ld (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "The access list of the tool's folder cannot be made, error %ld (%s).\n",
               GetLastError(), path);
-        return 0;
+        return false;
     }
     char folder[MAX_PATH];
     DWORD error = 0;
     if (!MakeOwnFolder(parent, security, folder, &error)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: No folder of the tool's own can be made in %s, error %ld (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "No folder of the tool's own can be made in %s, error %ld (%s).\n",
               parent, error, path);
-        return 0;
+        return false;
     }
     char moved[MAX_PATH];
     FileIdentity own;
@@ -157,8 +160,8 @@ int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, cons
         !IsPlainFolder(own) || own.volumeSerial != identity.volumeSerial) {
         ownFolder.reset();
         RemoveDirectoryA(folder);
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The tool's folder %s cannot be used (%s).\n", folder, path);
-        return 0;
+        TRACE(TraceFailure, REPLACE_FILE_TAG "The tool's folder %s cannot be used (%s).\n", folder, path);
+        return false;
     }
 
     FileRenameInformation<MovedNameLength> rename{};
@@ -171,20 +174,20 @@ int32_t MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, cons
     ownFolder.reset();
     if (status < 0) {
         RemoveDirectoryA(folder);
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be moved out of users' reach, status %08X (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be moved out of users' reach, status %08X (%s).\n",
               static_cast<unsigned>(status), path);
-        return 0;
+        return false;
     }
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: File moved out of users' reach (%s -> %s).\n", path, moved);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "File moved out of users' reach (%s -> %s).\n", path, moved);
 
     if (!AddFileToAutomaticRenameList(moved, nullptr)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted during reboot (%s).\n", moved);
-        return 0;
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted during reboot (%s).\n", moved);
+        return false;
     }
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: File will be deleted during reboot (%s).\n", moved);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "File will be deleted during reboot (%s).\n", moved);
     // The folder goes after the file, empty.
     if (!AddFileToAutomaticRenameList(folder, nullptr)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Folder cannot be removed during reboot (%s).\n", folder);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Folder cannot be removed during reboot (%s).\n", folder);
     }
-    return 1;
+    return true;
 }

@@ -20,6 +20,9 @@
 #include "scanner/scanner_channel.h"
 #include "trace/trace.h"
 
+// The operation each trace line of this file is written under.
+#define SCHEDULE_TAG "[QRTK - AddFileToAutomaticRenameList]: "
+
 namespace {
 
 constexpr const char* ScannerServiceName = "Norvane Portiva";
@@ -42,28 +45,28 @@ std::string PathForRestart(const char* path) {
     const size_t name = NameInFolder(path, systemDir);
     if (name == 0) return path;
     std::string native = std::string(wow64Dir) + "\\" + (path + name);
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Native path for the restart (%s -> %s).\n", path,
+    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", path,
           native.c_str());
     return native;
 }
 
-int32_t ScheduleDelayedMove(const char* existingPath, const char* newPath) {
+bool ScheduleDelayedMove(const char* existingPath, const char* newPath) {
     const std::string existing = PathForRestart(existingPath);
     std::optional<std::string> target;
     if (newPath != nullptr) target = PathForRestart(newPath);
     const BOOL moved = MoveFileExA(existing.c_str(), target ? target->c_str() : nullptr,
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
     if (moved) {
-        TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Operation is executed during reboot.\n");
+        TRACE(TraceDetail, SCHEDULE_TAG "Operation is executed during reboot.\n");
     } else {
-        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
+        TRACE(TraceFailure, SCHEDULE_TAG "Operation cannot be executed during reboot.\n");
     }
-    return moved;
+    return moved != FALSE;
 }
 
-int32_t HandRenameToScanner(const char* existingPath, const char* newPath) {
-    int32_t status = Ok;
-    UniqueFile list = OpenRenameList(RenameListWrite, nullptr, &status);
+bool HandRenameToScanner(const char* existingPath, const char* newPath) {
+    RenameListStatus status = RenameListStatus::Ok;
+    UniqueFile list = OpenRenameList(RenameListMode::Write, nullptr, &status);
     bool ok = static_cast<bool>(list);
     if (ok) {
         ok = AddRenamePair(list.get(), existingPath, newPath, &status) != 0;
@@ -71,18 +74,18 @@ int32_t HandRenameToScanner(const char* existingPath, const char* newPath) {
         ok = FinishRenameList(std::move(list), &status) != 0 && ok;
     }
     if (!ok) {
-        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Portiva cannot do the renaming.\n");
-        return 0;
+        TRACE(TraceFailure, SCHEDULE_TAG "Portiva cannot do the renaming.\n");
+        return false;
     }
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Portiva will do the renaming.\n");
-    return 1;
+    TRACE(TraceDetail, SCHEDULE_TAG "Portiva will do the renaming.\n");
+    return true;
 }
 
 // The 260-character short form, or false when there is none.
 bool ShortPath(const char* path, char (&shortPath)[MAX_PATH]) {
     const DWORD length = GetShortPathNameA(path, shortPath, MAX_PATH);
     if (length != 0 && length < MAX_PATH) return true;
-    TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: GetShortPathName() call failed.\n");
+    TRACE(TraceFailure, SCHEDULE_TAG "GetShortPathName() call failed.\n");
     return false;
 }
 
@@ -110,22 +113,22 @@ bool AppendWininitEntry(const char* key, const char* value) {
     return SaveIniFile(model, iniPath.c_str()) == 0;
 }
 
-int32_t AddToWininit(const char* existingPath, const char* newPath) {
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: System is not NT.\n");
+bool AddToWininit(const char* existingPath, const char* newPath) {
+    TRACE(TraceDetail, SCHEDULE_TAG "System is not NT.\n");
     char shortExisting[MAX_PATH];
-    if (!ShortPath(existingPath, shortExisting)) return 0;
+    if (!ShortPath(existingPath, shortExisting)) return false;
     char shortNew[MAX_PATH] = "";
     if (newPath != nullptr) {
         if (!FileExist(newPath)) CreatePlaceholder(newPath);
-        if (!ShortPath(newPath, shortNew)) return 0;
+        if (!ShortPath(newPath, shortNew)) return false;
     }
 
     if (!AppendWininitEntry(newPath != nullptr ? shortNew : "nul", shortExisting)) {
-        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
-        return 0;
+        TRACE(TraceFailure, SCHEDULE_TAG "Operation cannot be executed during reboot.\n");
+        return false;
     }
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Operation will be executed during reboot.\n");
-    return 1;
+    TRACE(TraceDetail, SCHEDULE_TAG "Operation will be executed during reboot.\n");
+    return true;
 }
 
 }  // namespace
@@ -135,17 +138,17 @@ int32_t AddFileToAutomaticRenameList(const char* existingPath, const char* newPa
     // ERROR_CALL_NOT_IMPLEMENTED; its start-up reads WININIT.INI instead.
     if (!IsWindowsNT()) return AddToWininit(existingPath, newPath);
 
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: System is NT.\n");
+    TRACE(TraceDetail, SCHEDULE_TAG "System is NT.\n");
     if (IsAdministrator()) {
-        TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: User is admin.\n");
+        TRACE(TraceDetail, SCHEDULE_TAG "User is admin.\n");
         return ScheduleDelayedMove(existingPath, newPath);
     }
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: User is not admin.\n");
+    TRACE(TraceDetail, SCHEDULE_TAG "User is not admin.\n");
     // Only renames go to the scanner; a deletion is refused without asking.
     if (newPath == nullptr || !IsServiceLoaded(ScannerServiceName)) {
-        TRACE(TraceFailure, "[QRTK - AddFileToAutomaticRenameList]: No admin rights, no PV -> No renaming at reboot.\n");
+        TRACE(TraceFailure, SCHEDULE_TAG "No admin rights, no PV -> No renaming at reboot.\n");
         return 0;
     }
-    TRACE(TraceDetail, "[QRTK - AddFileToAutomaticRenameList]: Portiva is loaded and can be used for renaming.\n");
+    TRACE(TraceDetail, SCHEDULE_TAG "Portiva is loaded and can be used for renaming.\n");
     return HandRenameToScanner(existingPath, newPath);
 }

@@ -15,7 +15,7 @@ void ScrambleRenameList(void* buffer, uint32_t length) {
     }
 }
 
-int IsValidRenameListBody(const char* body, uint32_t length) {
+bool IsValidRenameListBody(const char* body, uint32_t length) {
     uint32_t strings = 0;
     for (uint32_t i = 0; i < length; ++i) {
         if (body[i] != '\0') continue;
@@ -24,14 +24,14 @@ int IsValidRenameListBody(const char* body, uint32_t length) {
         if (i > 0 && body[i - 1] == '\0') return strings % 2 == 0;
         ++strings;
     }
-    return 0;
+    return false;
 }
 
-int32_t DecodeRenameListBody(void* body, uint32_t length, uint32_t checksum) {
+RenameListStatus DecodeRenameListBody(void* body, uint32_t length, uint32_t checksum) {
     ScrambleRenameList(body, length);
-    if (Crc32(body, length) != checksum) return ChecksumMismatch;
-    if (!IsValidRenameListBody(static_cast<const char*>(body), length)) return BadBody;
-    return Ok;
+    if (Crc32(body, length) != checksum) return RenameListStatus::ChecksumMismatch;
+    if (!IsValidRenameListBody(static_cast<const char*>(body), length)) return RenameListStatus::BadBody;
+    return RenameListStatus::Ok;
 }
 
 uint32_t EncodeRenameListBody(void* body, uint32_t length) {

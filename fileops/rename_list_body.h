@@ -16,7 +16,7 @@ struct RenameListHeader {
 };
 static_assert(sizeof(RenameListHeader) == RenameListHeaderSize);
 
-enum RenameListStatus : int32_t {
+enum class RenameListStatus : int32_t {
     Ok = 0,
     OutOfMemory = 1,
     NoScannerDirectory = 2,
@@ -37,13 +37,13 @@ extern const uint8_t RenameListKeyB[17];
 // the input.
 void ScrambleRenameList(void* buffer, uint32_t length);
 
-// 1 when the plain body holds its end of list (the first NUL directly behind
+// True when the plain body holds its end of list (the first NUL directly behind
 // another NUL) and an even number of NUL-terminated strings before it.
-int IsValidRenameListBody(const char* body, uint32_t length);
+bool IsValidRenameListBody(const char* body, uint32_t length);
 
 // Descrambles a body read from a list, in place, and checks it against the
 // header's checksum and the body rules: Ok, ChecksumMismatch or BadBody.
-int32_t DecodeRenameListBody(void* body, uint32_t length, uint32_t checksum);
+RenameListStatus DecodeRenameListBody(void* body, uint32_t length, uint32_t checksum);
 
 // Scrambles a plain body in place; returns the checksum its header carries.
 uint32_t EncodeRenameListBody(void* body, uint32_t length);

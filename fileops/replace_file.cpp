@@ -15,6 +15,10 @@
 #include "fileops/reboot_schedule.h"
 #include "trace/trace.h"
 
+// The operations the trace lines of this file are written under.
+#define REPLACE_FILE_TAG "[QRTK - ReplaceFile]: "
+#define FILE_EXIST_TAG "[QRTK - FileExist]: "
+
 namespace {
 
 // 263 characters and the terminator.
@@ -24,7 +28,7 @@ constexpr size_t ReplacePathSize = 264;
 // refused whole, so that no other file is ever touched.
 bool MakePath(char (&path)[ReplacePathSize], const char* prefix, const char* name) {
     if (JoinPath(path, sizeof path, prefix, name)) return true;
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Path is too long (%s%s).\n", prefix, name);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "Path is too long (%s%s).\n", prefix, name);
     return false;
 }
 
@@ -40,7 +44,7 @@ DWORD WithoutReadOnly(DWORD attributes) {
 }
 
 void TraceReadOnlyCleared(const char* shown) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Read-only attribute cleared (%s).\n", shown);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Read-only attribute cleared (%s).\n", shown);
 }
 
 void ClearReadOnly(const char* path) {
@@ -52,130 +56,130 @@ void ClearReadOnly(const char* path) {
 // the error reported) when that cannot be done either.
 bool ScheduleDeletion(const char* path, int32_t context) {
     if (AddFileToAutomaticRenameList(path, nullptr)) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: File will be deleted during reboot (%s).\n", path);
+        TRACE(TraceDetail, REPLACE_FILE_TAG "File will be deleted during reboot (%s).\n", path);
         return true;
     }
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted during reboot (%s).\n", path);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted during reboot (%s).\n", path);
     ReportError(3, 23, 0, 0, context);
     return false;
 }
 
 // Deletion by name of a file known to exist.
-int32_t DeleteOperationConfirmed(const char* source, int32_t context) {
+ReplaceFileResult DeleteOperationConfirmed(const char* source, int32_t context) {
     ClearReadOnly(source);
     if (remove(source) == 0) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: File was deleted (%s).\n", source);
-        return Done;
+        TRACE(TraceDetail, REPLACE_FILE_TAG "File was deleted (%s).\n", source);
+        return ReplaceFileResult::Done;
     }
     const int error = errno;  // before tracing can change it
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", source);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to delete the file (%s).\n", source);
     if (error == ENOENT) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File not found or it is a directory (%s).\n", source);
-        return NotFound;
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File not found or it is a directory (%s).\n", source);
+        return ReplaceFileResult::NotFound;
     }
     if (error != EACCES) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted, error %d (%s).\n", error, source);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted, error %d (%s).\n", error, source);
         ReportError(3, 23, 0, 0, context);
-        return Failed;
+        return ReplaceFileResult::Failed;
     }
     // In use or protected: the restart may succeed where this failed.
-    return ScheduleDeletion(source, context) ? DoneAtReboot : Failed;
+    return ScheduleDeletion(source, context) ? ReplaceFileResult::DoneAtReboot : ReplaceFileResult::Failed;
 }
 
 // The existence test of a source, traced; Done when it exists, else the
 // result to return (a failed test reported with reportCode).
-int32_t CheckSource(int32_t existence, const char* source, int32_t reportCode, int32_t context) {
+ReplaceFileResult CheckSource(FileExistence existence, const char* source, int32_t reportCode, int32_t context) {
     switch (existence) {
-    case FilePresent:
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file exists (%s).\n", source);
-        return Done;
-    case FileAbsent:
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file does not exist (%s).\n", source);
-        return NotFound;
+    case FileExistence::Present:
+        TRACE(TraceDetail, REPLACE_FILE_TAG "Src file exists (%s).\n", source);
+        return ReplaceFileResult::Done;
+    case FileExistence::Absent:
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file does not exist (%s).\n", source);
+        return ReplaceFileResult::NotFound;
     default:
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be checked (%s).\n", source);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be checked (%s).\n", source);
         ReportError(3, reportCode, 0, 0, context);
-        return Failed;
+        return ReplaceFileResult::Failed;
     }
 }
 
-int32_t DeleteOperation(const char* source, int32_t context) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", source);
-    const int32_t checked = CheckSource(FileExist(source), source, 23, context);
-    return checked == Done ? DeleteOperationConfirmed(source, context) : checked;
+ReplaceFileResult DeleteOperation(const char* source, int32_t context) {
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", source);
+    const ReplaceFileResult checked = CheckSource(ExistenceOf(source), source, 23, context);
+    return checked == ReplaceFileResult::Done ? DeleteOperationConfirmed(source, context) : checked;
 }
 
-int32_t RenameOperation(const char* source, const char* destination, int32_t context) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Rename operation (%s -> %s).\n", source, destination);
-    const int32_t checked = CheckSource(FileExist(source), source, 22, context);
-    if (checked != Done) return checked;
+ReplaceFileResult RenameOperation(const char* source, const char* destination, int32_t context) {
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Rename operation (%s -> %s).\n", source, destination);
+    const ReplaceFileResult checked = CheckSource(ExistenceOf(source), source, 22, context);
+    if (checked != ReplaceFileResult::Done) return checked;
 
     // rename does not replace an existing destination: remove it first.
     bool destinationRemoved = false;
-    const int32_t destinationExists = FileExist(destination);
-    if (destinationExists == FileUnchecked) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file cannot be checked (%s).\n", destination);
+    const FileExistence destinationExists = ExistenceOf(destination);
+    if (destinationExists == FileExistence::Unchecked) {
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Dest file cannot be checked (%s).\n", destination);
         ReportError(3, 20, 0, 0, context);
-        return Failed;
+        return ReplaceFileResult::Failed;
     }
-    if (destinationExists == FilePresent) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Dest file exists (%s).\n", destination);
+    if (destinationExists == FileExistence::Present) {
+        TRACE(TraceDetail, REPLACE_FILE_TAG "Dest file exists (%s).\n", destination);
         if (remove(destination) == 0) {
-            TRACE(TraceDetail, "[QRTK - ReplaceFile]: Dest file deleted (%s).\n", destination);
+            TRACE(TraceDetail, REPLACE_FILE_TAG "Dest file deleted (%s).\n", destination);
             destinationRemoved = true;
         } else {
             const int error = errno;
-            TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", destination);
+            TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to delete the file (%s).\n", destination);
             if (error == ENOENT) {
                 // Gone meanwhile: the rename can go on.
-                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file does not exist any more (%s).\n", destination);
+                TRACE(TraceFailure, REPLACE_FILE_TAG "Dest file does not exist any more (%s).\n", destination);
             } else if (error != EACCES) {
-                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Dest file cannot be deleted, error %d (%s).\n", error,
+                TRACE(TraceFailure, REPLACE_FILE_TAG "Dest file cannot be deleted, error %d (%s).\n", error,
                       destination);
                 ReportError(3, 20, 0, 0, context);
-                return Failed;
+                return ReplaceFileResult::Failed;
             } else {
                 // Both steps go to the restart, the destination's deletion first.
-                if (!ScheduleDeletion(destination, context)) return Failed;
+                if (!ScheduleDeletion(destination, context)) return ReplaceFileResult::Failed;
                 if (AddFileToAutomaticRenameList(source, destination)) {
-                    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file will be deleted during reboot (%s).\n",
+                    TRACE(TraceDetail, REPLACE_FILE_TAG "Src file will be deleted during reboot (%s).\n",
                           source);
-                    return DoneAtReboot;
+                    return ReplaceFileResult::DoneAtReboot;
                 }
-                TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be deleted during reboot (%s).\n", source);
+                TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be deleted during reboot (%s).\n", source);
                 ReportError(3, 22, 0, 0, context);
-                return FailedDestinationRemoved;
+                return ReplaceFileResult::FailedDestinationRemoved;
             }
         }
     }
 
     if (rename(source, destination) == 0) {
-        TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file was successfully renamed (%s -> %s).\n", source,
+        TRACE(TraceDetail, REPLACE_FILE_TAG "Src file was successfully renamed (%s -> %s).\n", source,
               destination);
-        return Done;
+        return ReplaceFileResult::Done;
     }
     const int error = errno;
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to rename the source file (%s).\n", source);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to rename the source file (%s).\n", source);
     if (error == EACCES) {
         // In use or protected: the restart may succeed where this failed.
         if (AddFileToAutomaticRenameList(source, destination)) {
-            TRACE(TraceDetail, "[QRTK - ReplaceFile]: Src file will be renamed during reboot(%s -> %s).\n", source,
+            TRACE(TraceDetail, REPLACE_FILE_TAG "Src file will be renamed during reboot(%s -> %s).\n", source,
                   destination);
-            return DoneAtReboot;
+            return ReplaceFileResult::DoneAtReboot;
         }
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be renamed during reboot(%s -> %s).\n", source,
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be renamed during reboot(%s -> %s).\n", source,
               destination);
-    } else if (error == ENOENT && !destinationRemoved && FileExist(source) == FileAbsent) {
+    } else if (error == ENOENT && !destinationRemoved && ExistenceOf(source) == FileExistence::Absent) {
         // Not found may also mean the destination's folder: only a source
         // that is gone makes it nothing done.
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file does not exist (%s).\n", source);
-        return NotFound;
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file does not exist (%s).\n", source);
+        return ReplaceFileResult::NotFound;
     } else {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Src file cannot be renamed, error %d (%s -> %s).\n", error, source,
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be renamed, error %d (%s -> %s).\n", error, source,
               destination);
     }
     ReportError(3, 22, 0, 0, context);
-    return destinationRemoved ? FailedDestinationRemoved : Failed;
+    return destinationRemoved ? ReplaceFileResult::FailedDestinationRemoved : ReplaceFileResult::Failed;
 }
 
 // Running programs, protected files and files others hold without delete
@@ -196,24 +200,24 @@ bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == E
 // How the open of an existence check went, traced under the path as shown.
 // Only a missing file or folder makes a file absent: one that others hold,
 // however they hold it, is there.
-int32_t ExistenceAfterOpen(bool opened, DWORD error, const char* shown) {
+FileExistence ExistenceAfterOpen(bool opened, DWORD error, const char* shown) {
     if (opened) {
-        TRACE(TraceDetail, "[QRTK - FileExist]: File %s exists.\n", shown);
-        return FilePresent;
+        TRACE(TraceDetail, FILE_EXIST_TAG "File %s exists.\n", shown);
+        return FileExistence::Present;
     }
     if (IsAbsence(error)) {
-        TRACE(TraceDetail, "[QRTK - FileExist]: File %s does not exist.\n", shown);
-        return FileAbsent;
+        TRACE(TraceDetail, FILE_EXIST_TAG "File %s does not exist.\n", shown);
+        return FileExistence::Absent;
     }
-    TRACE(TraceFailure, "[QRTK - FileExist]: File %s cannot be checked, error %ld.\n", shown, error);
-    return FileUnchecked;
+    TRACE(TraceFailure, FILE_EXIST_TAG "File %s cannot be checked, error %ld.\n", shown, error);
+    return FileExistence::Unchecked;
 }
 
 // Attribute access is not subject to sharing on the NT family; the 9x family
 // knows reading alone.
 DWORD ExistenceAccess() { return IsWindowsNT() ? FILE_READ_ATTRIBUTES : GENERIC_READ; }
 
-int32_t WideFileExist(const wchar_t* path, const char* shown) {
+FileExistence WideFileExist(const wchar_t* path, const char* shown) {
     SetLastError(0xdeadbeef);
     const UniqueFileHandle file = OpenShared(path, ExistenceAccess());
     return ExistenceAfterOpen(static_cast<bool>(file), GetLastError(), shown);
@@ -237,17 +241,17 @@ bool FolderIsReparsePoint(const wchar_t* path) {
     return false;
 }
 
-int32_t RefuseOtherFile(const char* shown, int32_t context) {
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path names another file now, not touched (%s).\n", shown);
+ReplaceFileResult RefuseOtherFile(const char* shown, int32_t context) {
+    TRACE(TraceFailure, REPLACE_FILE_TAG "The path names another file now, not touched (%s).\n", shown);
     ReportError(3, 23, 0, 0, context);
-    return Failed;
+    return ReplaceFileResult::Failed;
 }
 
-int32_t RefuseUnnamable(const char* shown, int32_t context) {
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: The file has no name that the file functions take, not touched (%s).\n",
+ReplaceFileResult RefuseUnnamable(const char* shown, int32_t context) {
+    TRACE(TraceFailure, REPLACE_FILE_TAG "The file has no name that the file functions take, not touched (%s).\n",
           shown);
     ReportError(3, 23, 0, 0, context);
-    return Failed;
+    return ReplaceFileResult::Failed;
 }
 
 // The file at path again on the NT family, never what a reparse point that
@@ -300,45 +304,45 @@ void ClearReadOnly(HANDLE file, const FileIdentity& found, const char* shown) {
 // handed to the restart. The restart's list takes ANSI names: a file in a
 // system folder whose name the code page lacks goes by its short path, or
 // is moved like any other.
-int32_t DeleteAtRestart(const wchar_t* path, const char* shown, const OpenedAgain& again, const FileIdentity& found,
-                        int32_t context) {
+ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const OpenedAgain& again,
+                                  const FileIdentity& found, int32_t context) {
     char named[ReplacePathSize];
     if (PathForAnsiCalls(path, named, sizeof named) && IsInSystemFolder(named)) {
         // Scheduled while the handle still holds the confirmed file in place.
-        return ScheduleDeletion(named, context) ? DoneAtReboot : Failed;
+        return ScheduleDeletion(named, context) ? ReplaceFileResult::DoneAtReboot : ReplaceFileResult::Failed;
     }
     if (!again.movable) {
         TRACE(TraceFailure,
-              "[QRTK - ReplaceFile]: File cannot be moved out of users' reach, error %ld: nothing is scheduled (%s).\n",
+              REPLACE_FILE_TAG "File cannot be moved out of users' reach, error %ld: nothing is scheduled (%s).\n",
               again.deleteError, shown);
     } else if (MoveOutOfReachForRestart(again.file.get(), found, path)) {
-        return DoneAtReboot;
+        return ReplaceFileResult::DoneAtReboot;
     }
     ReportError(3, 23, 0, 0, context);
-    return Failed;
+    return ReplaceFileResult::Failed;
 }
 
 // The NT family names files in Unicode: every call here takes the whole
 // path, whatever the code page holds of it.
-int32_t DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                               int32_t context) {
+ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised,
+                                         ContentCheck stillRecognised, int32_t context) {
     const DisplayedPath shown = ShowPath(path);
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", shown.text);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", shown.text);
     // The file functions take no longer path without the \\?\ form, and
     // may answer for one as for a missing file: no verdict rests on that.
     if (wcslen(path) >= MAX_PATH) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: The path is too long for the file functions, not touched (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "The path is too long for the file functions, not touched (%s).\n",
               shown.text);
         ReportError(3, 23, 0, 0, context);
-        return Failed;
+        return ReplaceFileResult::Failed;
     }
-    const int32_t checked = CheckSource(WideFileExist(path, shown.text), shown.text, 23, context);
-    if (checked != Done) return checked;
+    const ReplaceFileResult checked = CheckSource(WideFileExist(path, shown.text), shown.text, 23, context);
+    if (checked != ReplaceFileResult::Done) return checked;
     if (FolderIsReparsePoint(path)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: A folder of the path is a reparse point, not touched (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "A folder of the path is a reparse point, not touched (%s).\n",
               shown.text);
         ReportError(3, 23, 0, 0, context);
-        return Failed;
+        return ReplaceFileResult::Failed;
     }
     OpenedAgain again = OpenAgain(path);
     FileIdentity found;
@@ -349,14 +353,14 @@ int32_t DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, 
 
     const auto setInformation = NtdllOptional().ntSetInformationFile;
     if (setInformation == nullptr) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: No deletion by handle on this system, not touched (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "No deletion by handle on this system, not touched (%s).\n",
               shown.text);
         ReportError(3, 23, 0, 0, context);
-        return Failed;
+        return ReplaceFileResult::Failed;
     }
     ClearReadOnly(again.file.get(), found, shown.text);
     if (!again.deletable) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", shown.text);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to delete the file (%s).\n", shown.text);
         return DeleteAtRestart(path, shown.text, again, found, context);
     }
     FileDispositionInformation disposition{TRUE};
@@ -369,25 +373,25 @@ int32_t DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, 
         again.file.reset();
         SetLastError(0xdeadbeef);
         if (WideGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES && IsAbsence(GetLastError())) {
-            TRACE(TraceDetail, "[QRTK - ReplaceFile]: File was deleted (%s).\n", shown.text);
-            return Done;
+            TRACE(TraceDetail, REPLACE_FILE_TAG "File was deleted (%s).\n", shown.text);
+            return ReplaceFileResult::Done;
         }
         TRACE(TraceDetail,
-              "[QRTK - ReplaceFile]: File will be deleted when other programs close it, at the latest at the "
+              REPLACE_FILE_TAG "File will be deleted when other programs close it, at the latest at the "
               "restart (%s).\n",
               shown.text);
-        return DoneAtReboot;
+        return ReplaceFileResult::DoneAtReboot;
     }
-    TRACE(TraceFailure, "[QRTK - ReplaceFile]: Failed to delete the file (%s).\n", shown.text);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to delete the file (%s).\n", shown.text);
     if (NotFoundStatus(status)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File not found or it is a directory (%s).\n", shown.text);
-        return NotFound;
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File not found or it is a directory (%s).\n", shown.text);
+        return ReplaceFileResult::NotFound;
     }
     if (!InUseStatus(status)) {
-        TRACE(TraceFailure, "[QRTK - ReplaceFile]: File cannot be deleted, status %08X (%s).\n",
+        TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted, status %08X (%s).\n",
               static_cast<unsigned>(status), shown.text);
         ReportError(3, 23, 0, 0, context);
-        return Failed;
+        return ReplaceFileResult::Failed;
     }
     return DeleteAtRestart(path, shown.text, again, found, context);
 }
@@ -397,12 +401,12 @@ int32_t DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& recognised, 
 // proof there (and no other user can swap the file). Deleted by name right
 // after the check, with the handle closed. It has neither reparse points nor
 // deletion by handle.
-int32_t DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                               int32_t context) {
-    TRACE(TraceDetail, "[QRTK - ReplaceFile]: Delete operation (%s).\n", path);
-    const int32_t checked = CheckSource(FileExist(path), path, 23, context);
+ReplaceFileResult DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                                         int32_t context) {
+    TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", path);
+    const ReplaceFileResult checked = CheckSource(ExistenceOf(path), path, 23, context);
     recognised.handle.reset();
-    if (checked != Done) return checked;
+    if (checked != ReplaceFileResult::Done) return checked;
     UniqueFileHandle file = OpenShared(path, GENERIC_READ);
     const bool same = file && stillRecognised(file.get());
     file.reset();
@@ -412,16 +416,16 @@ int32_t DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, Con
 
 }  // namespace
 
-int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                             int32_t context) {
+ReplaceFileResult DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                                       int32_t context) {
     if (!IsWindowsNT()) return DeleteRecognisedFile9x(path, recognised, stillRecognised, context);
     wchar_t wide[ReplacePathSize];
     if (!AnsiToWide(path, wide, ReplacePathSize)) return RefuseUnnamable(path, context);
     return DeleteRecognisedFileNt(wide, recognised, stillRecognised, context);
 }
 
-int32_t DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                             int32_t context) {
+ReplaceFileResult DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                                       int32_t context) {
     if (IsWindowsNT()) return DeleteRecognisedFileNt(path, recognised, stillRecognised, context);
     // The 9x family's paths all come from ANSI calls: this gives their bytes back.
     char narrow[ReplacePathSize];
@@ -429,35 +433,38 @@ int32_t DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, Co
     return DeleteRecognisedFile9x(narrow, recognised, stillRecognised, context);
 }
 
-int32_t FileExist(const char* path) {
+FileExistence ExistenceOf(const char* path) {
     SetLastError(0xdeadbeef);
     const UniqueFileHandle file = OpenShared(path, ExistenceAccess());
     return ExistenceAfterOpen(static_cast<bool>(file), GetLastError(), path);
 }
 
-int32_t ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context) {
+int32_t FileExist(const char* path) { return static_cast<int32_t>(ExistenceOf(path)); }
+
+ReplaceFileResult ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName,
+                              int32_t context) {
     char source[ReplacePathSize];
     if (!MakePath(source, prefix, sourceName)) {
         ReportError(3, destinationName == nullptr ? 23 : 22, 0, 0, context);
-        return Failed;
+        return ReplaceFileResult::Failed;
     }
     if (destinationName == nullptr) return DeleteOperation(source, context);
 
     char destination[ReplacePathSize];
     if (!MakePath(destination, prefix, destinationName)) {
         ReportError(3, 22, 0, 0, context);
-        return Failed;
+        return ReplaceFileResult::Failed;
     }
     return RenameOperation(source, destination, context);
 }
 
-void ApplyResultRule(int result) {
+void ApplyResultRule(ReplaceFileResult result) {
     switch (result) {
-    case DoneAtReboot:
+    case ReplaceFileResult::DoneAtReboot:
         AddRebootNeeded();
         break;
-    case FailedDestinationRemoved:
-    case Failed:
+    case ReplaceFileResult::FailedDestinationRemoved:
+    case ReplaceFileResult::Failed:
         AddError();
         break;
     default:

@@ -8,7 +8,7 @@
 // owns the name.
 #undef ReplaceFile
 
-enum ReplaceFileResult : int32_t {
+enum class ReplaceFileResult : int32_t {
     NotFound = 0,
     Done = 1,
     DoneAtReboot = 2,
@@ -18,18 +18,20 @@ enum ReplaceFileResult : int32_t {
 
 // What FileExist found: only "file not found" and "path not found" make a
 // file absent; any other failure leaves the question open.
-enum FileExistence : int32_t {
-    FileAbsent = 0,
-    FilePresent = 1,
-    FileUnchecked = 2,
+enum class FileExistence : int32_t {
+    Absent = 0,
+    Present = 1,
+    Unchecked = 2,
 };
 
+FileExistence ExistenceOf(const char* path);
+// The same answer as a number, 0 to 2.
 int32_t FileExist(const char* path);
-int32_t ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context);
+ReplaceFileResult ReplaceFile(const char* prefix, const char* sourceName, const char* destinationName, int32_t context);
 
 // Confirms, through a handle open for reading, that a file is still what it
-// was recognised as: 1 or 0.
-using ContentCheck = int32_t (*)(HANDLE file);
+// was recognised as.
+using ContentCheck = bool (*)(HANDLE file);
 
 // The delete operation of ReplaceFile for a file that was recognised: the
 // path is opened again (not through a reparse point), and only the file of
@@ -43,14 +45,14 @@ using ContentCheck = int32_t (*)(HANDLE file);
 // holds it without delete sharing) is not scheduled at all: Failed. The
 // recognising handle is kept open until the identities have been compared,
 // then closed.
-int32_t DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                             int32_t context);
+ReplaceFileResult DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                                       int32_t context);
 // The NT family takes every path whole, in UTF-16 (an ANSI path is widened
 // first); the 9x family, which has no Unicode file system, its ANSI form.
 // Trace lines show the path as ShowPath (base/wide_files.h) writes it.
-int32_t DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
-                             int32_t context);
+ReplaceFileResult DeleteRecognisedFile(const wchar_t* path, RecognisedFile& recognised, ContentCheck stillRecognised,
+                                       int32_t context);
 
 // Accounts for one ReplaceFile result in the run's outcome values: a restart
 // adds to the reboot count, a failure to the error count.
-void ApplyResultRule(int result);
+void ApplyResultRule(ReplaceFileResult result);

@@ -19,7 +19,7 @@ int ReadRegistryPathValue(void* buffer, int bufferSize, const char* path);
 // not owned; and a copy of the value's name.
 struct RegistryPathKey {
     HKEY key = nullptr;
-    int keyIsRoot = 0;
+    bool keyIsRoot = false;
     UniqueRegKey owner;
     UniqueMemory valueName;  // the name's characters
     const char* ValueName() const { return static_cast<const char*>(valueName.get()); }

@@ -2,22 +2,22 @@
 
 #include <cstring>
 
-int SplitRegistryPath(const char* path, RegistryPathParts* parts) {
+bool SplitRegistryPath(const char* path, RegistryPathParts* parts) {
     const char* firstSlash = std::strchr(path, '\\');
-    if (firstSlash == nullptr) return 0;
+    if (firstSlash == nullptr) return false;
     const size_t length = std::strlen(path);
     parts->rootLength = static_cast<size_t>(firstSlash - path);
     parts->keyStart = parts->rootLength + 1;
     if (firstSlash[1] == '\\') {
-        parts->valueUnderRoot = 1;
+        parts->valueUnderRoot = true;
         parts->keyLength = 0;
         parts->valueStart = parts->rootLength + 2;
     } else {
         // KEY may hold single backslashes; the first adjacent pair ends it.
         size_t pair = parts->keyStart;
         while (pair + 1 < length && !(path[pair] == '\\' && path[pair + 1] == '\\')) ++pair;
-        if (pair + 1 >= length) return 0;
-        parts->valueUnderRoot = 0;
+        if (pair + 1 >= length) return false;
+        parts->valueUnderRoot = false;
         parts->keyLength = pair - parts->keyStart;
         parts->valueStart = pair + 2;
     }
@@ -29,17 +29,17 @@ int SplitRegistryPath(const char* path, RegistryPathParts* parts) {
         while (valueEnd > parts->valueStart && path[valueEnd - 1] == ' ') --valueEnd;
     }
     parts->valueLength = valueEnd - parts->valueStart;
-    return 1;
+    return true;
 }
 
-int EqualsIgnoringCase(const char* text, size_t length, const char* name) {
+bool EqualsIgnoringCase(const char* text, size_t length, const char* name) {
     for (size_t i = 0; i < length; ++i) {
         char a = text[i];
         char b = name[i];
-        if (b == '\0') return 0;
+        if (b == '\0') return false;
         if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
         if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-        if (a != b) return 0;
+        if (a != b) return false;
     }
     return name[length] == '\0';
 }

@@ -8,7 +8,7 @@
 // the root; the value name is [valueStart, valueStart + valueLength).
 struct RegistryPathParts {
     size_t rootLength;
-    int valueUnderRoot;
+    bool valueUnderRoot;
     size_t keyStart;
     size_t keyLength;
     size_t valueStart;
@@ -16,10 +16,10 @@ struct RegistryPathParts {
 };
 
 // Splits ROOT\KEY\\VALUE or ROOT\\VALUE. The value name ends at a "|", and
-// spaces (not tabs) at the very end of the path are dropped. 1 when the path
-// has a backslash and, after a KEY, a pair of backslashes; 0 otherwise. The
+// spaces (not tabs) at the very end of the path are dropped. True when the
+// path has a backslash and, after a KEY, a pair of backslashes. The
 // root name is not checked here.
-int SplitRegistryPath(const char* path, RegistryPathParts* parts);
+bool SplitRegistryPath(const char* path, RegistryPathParts* parts);
 
-// 1 when text[0, length) equals name, ASCII letters compared without case.
-int EqualsIgnoringCase(const char* text, size_t length, const char* name);
+// True when text[0, length) equals name, ASCII letters compared without case.
+bool EqualsIgnoringCase(const char* text, size_t length, const char* name);

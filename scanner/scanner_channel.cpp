@@ -12,15 +12,15 @@ namespace {
 
 // Control codes of the scanner's driver. NT: device type 7, read/write access,
 // buffered transfer.
-constexpr DWORD kSetStateText = 0x7E800;   // function 0xA00: "0" or "1"
-constexpr DWORD kReadState = 0x7F010;      // function 0xC04: 16-bit state back
-constexpr DWORD kSetState54x = 0x7C454;    // function 0x115: 32-bit state
-constexpr DWORD kSetStateText9x = 0x200;   // 9x driver: "0" or "1"
-constexpr DWORD kChangeSetting = 0x7C450;  // function 0x114: setting record
+constexpr DWORD SetStateText = 0x7E800;   // function 0xA00: "0" or "1"
+constexpr DWORD ReadState = 0x7F010;      // function 0xC04: 16-bit state back
+constexpr DWORD SetState54x = 0x7C454;    // function 0x115: 32-bit state
+constexpr DWORD SetStateText9x = 0x200;   // 9x driver: "0" or "1"
+constexpr DWORD ChangeSetting = 0x7C450;  // function 0x114: setting record
 
-constexpr char kNtDevice[] = "\\\\.\\PortivaDev";
-constexpr char kSettingsDevice9x[] = "\\\\.\\pvxk95";
-constexpr char kDeviceNamePath[] = "HKEY_LOCAL_MACHINE\\Software\\Tessival\\Norvane\\Portiva\\\\DeviceName";
+constexpr char NtDevice[] = "\\\\.\\PortivaDev";
+constexpr char SettingsDevice9x[] = "\\\\.\\pvxk95";
+constexpr char DeviceNamePath[] = "HKEY_LOCAL_MACHINE\\Software\\Tessival\\Norvane\\Portiva\\\\DeviceName";
 
 // The request's buffers live on the heap: a request the driver leaves
 // pending still refers to the completion record and the answer word after
@@ -30,28 +30,28 @@ struct NtExchange {
     uint16_t answer;
 };
 
-// Sends one request with its completion record; 1 when the call reports
+// Sends one request with its completion record; true when the call reports
 // success. *pending is set when the driver keeps the request for later.
-int SendWithRecord(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
+bool SendWithRecord(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
                    OVERLAPPED* overlapped, int* pending) {
     DWORD returned = 0;
     if (DeviceIoControl(device, code, input, inputSize, output, outputSize, &returned, overlapped)) {
-        return 1;
+        return true;
     }
     if (GetLastError() == ERROR_IO_PENDING) *pending = 1;
-    return 0;
+    return false;
 }
 
 }  // namespace
 
-void BuildScannerSettingRecord(uint8_t record[kScannerSettingRecordSize], int enabled) {
-    memset(record, 0, kScannerSettingRecordSize);
-    memcpy(record, kScannerSettingIdentifier, sizeof kScannerSettingIdentifier);
+void BuildScannerSettingRecord(uint8_t record[ScannerSettingRecordSize], int enabled) {
+    memset(record, 0, ScannerSettingRecordSize);
+    memcpy(record, ScannerSettingIdentifier, sizeof ScannerSettingIdentifier);
     const uint32_t value = enabled != 0 ? 1 : 0;
-    record[sizeof kScannerSettingIdentifier + 0] = static_cast<uint8_t>(value);
-    record[sizeof kScannerSettingIdentifier + 1] = static_cast<uint8_t>(value >> 8);
-    record[sizeof kScannerSettingIdentifier + 2] = static_cast<uint8_t>(value >> 16);
-    record[sizeof kScannerSettingIdentifier + 3] = static_cast<uint8_t>(value >> 24);
+    record[sizeof ScannerSettingIdentifier + 0] = static_cast<uint8_t>(value);
+    record[sizeof ScannerSettingIdentifier + 1] = static_cast<uint8_t>(value >> 8);
+    record[sizeof ScannerSettingIdentifier + 2] = static_cast<uint8_t>(value >> 16);
+    record[sizeof ScannerSettingIdentifier + 3] = static_cast<uint8_t>(value >> 24);
 }
 
 void SetScannerEnabled(int enabled) {
@@ -70,13 +70,13 @@ void SetScannerEnabled(int enabled) {
 UniqueFileHandle OpenScannerDevice() {
     SetLastError(0);
     if (IsWindowsNT()) {
-        return UniqueFileHandle(CreateFileA(kNtDevice, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        return UniqueFileHandle(CreateFileA(NtDevice, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     }
     // Zero-filled, so that a value without terminator is compared within
     // the buffer: "PV95" and its terminator are 5 of its 16 bytes.
     char name[16] = {};
-    const bool pv95 = ReadRegistryPathValue(name, sizeof name, kDeviceNamePath) == 0 && memcmp(name, "PV95", 5) == 0;
+    const bool pv95 = ReadRegistryPathValue(name, sizeof name, DeviceNamePath) == 0 && memcmp(name, "PV95", 5) == 0;
     return UniqueFileHandle(
         CreateFileA(pv95 ? "\\\\.\\PV95" : "\\\\.\\QDX", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
@@ -85,7 +85,7 @@ int SendScannerSwitch(HANDLE device, int enabled) {
     DWORD returned = 0;
     SetLastError(0);
     char text[2] = {enabled != 0 ? '1' : '0', '\0'};
-    const DWORD code = IsWindowsNT() ? kSetStateText : kSetStateText9x;
+    const DWORD code = IsWindowsNT() ? SetStateText : SetStateText9x;
     // Judged by the last-error value alone, as the scanner's drivers expect.
     DeviceIoControl(device, code, text, sizeof text, nullptr, 0, &returned, nullptr);
     return GetLastError() == 0 ? 1 : 0;
@@ -93,7 +93,7 @@ int SendScannerSwitch(HANDLE device, int enabled) {
 
 int SwitchScannerNt(int enabled) {
     const int state = enabled != 0 ? 1 : 0;
-    UniqueFileHandle device(CreateFileA(kNtDevice, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    UniqueFileHandle device(CreateFileA(NtDevice, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
                                         nullptr));
     if (!device) {
@@ -110,12 +110,12 @@ int SwitchScannerNt(int enabled) {
     int pending = 0;
     bool tryForm54x = true;
     char text[2] = {static_cast<char>('0' + state), '\0'};
-    if (!SendWithRecord(device.get(), kSetStateText, text, sizeof text, nullptr, 0, &exchange->overlapped[0],
+    if (!SendWithRecord(device.get(), SetStateText, text, sizeof text, nullptr, 0, &exchange->overlapped[0],
                         &pending)) {
         TRACE(TraceDetail, "PV communication error in first phase %08X\n", static_cast<unsigned>(GetLastError()));
     } else {
         exchange->answer = 0xABCD;
-        if (!SendWithRecord(device.get(), kReadState, nullptr, 0, &exchange->answer, sizeof exchange->answer,
+        if (!SendWithRecord(device.get(), ReadState, nullptr, 0, &exchange->answer, sizeof exchange->answer,
                             &exchange->overlapped[1], &pending)) {
             TRACE(TraceDetail, "PV communication error in second phase %08X\n",
                   static_cast<unsigned>(GetLastError()));
@@ -126,7 +126,7 @@ int SwitchScannerNt(int enabled) {
     }
     if (tryForm54x) {
         uint8_t value[4] = {static_cast<uint8_t>(state), 0, 0, 0};
-        if (SendWithRecord(device.get(), kSetState54x, value, sizeof value, nullptr, 0, &exchange->overlapped[2],
+        if (SendWithRecord(device.get(), SetState54x, value, sizeof value, nullptr, 0, &exchange->overlapped[2],
                            &pending)) {
             result = 1;
             TRACE(TraceDetail, "%s", "PV 5.4x communication successful\n");
@@ -140,18 +140,18 @@ int SwitchScannerNt(int enabled) {
 }
 
 int ChangeScannerSetting(int enabled) {
-    UniqueFileHandle device(CreateFileA(kSettingsDevice9x, 0, 0, nullptr, 0, FILE_FLAG_OVERLAPPED, nullptr));
+    UniqueFileHandle device(CreateFileA(SettingsDevice9x, 0, 0, nullptr, 0, FILE_FLAG_OVERLAPPED, nullptr));
     if (!device) {
         TRACE(TraceDetail, "Cannot open PV error=%ld\n", static_cast<long>(GetLastError()));
         return 1;
     }
-    uint8_t record[kScannerSettingRecordSize];
+    uint8_t record[ScannerSettingRecordSize];
     BuildScannerSettingRecord(record, enabled);
     DWORD returned = 0;
     // Only the identifier and its terminator are counted; the value lies
     // directly behind them.
     const int result =
-        DeviceIoControl(device.get(), kChangeSetting, record, sizeof kScannerSettingIdentifier, nullptr, 0, &returned,
+        DeviceIoControl(device.get(), ChangeSetting, record, sizeof ScannerSettingIdentifier, nullptr, 0, &returned,
                         nullptr)
             ? 1
             : 0;

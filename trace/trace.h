@@ -2,8 +2,9 @@
 // while no log file is open.
 #pragma once
 
-// Levels as the callers use them.
-enum TraceLevel { TraceFailure = 1, TraceDetail = 4 };
+// Levels as the callers use them: numbers, as Trace takes its level.
+constexpr int TraceFailure = 1;
+constexpr int TraceDetail = 4;
 
 // Every caller passes this component name and the all-categories mask.
 #define TRACE_COMPONENT ""

@@ -51,6 +51,7 @@ TEST(AppendDirectorySeparator, OnlyAfterMoreThanThreeCharacters) {
 class RemoveDroppedFilesTest : public testing::Test {
 protected:
     void SetUp() override {
+        ResetRunOutcome();
         char directory[MAX_PATH];
         const UINT length = GetSystemDirectoryA(directory, sizeof directory);
         ASSERT_GT(length, 3u);
@@ -59,7 +60,7 @@ protected:
         Clear();
         // A scheduler that answers for real refuses deletions on the NT
         // family to a user outside the Administrators group.
-        SetProbeAnswer(ProbeKind, PlatformNt);
+        SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Nt));
         SetProbeAnswer(ProbeAdmin, 0);
     }
     void TearDown() override {

@@ -22,7 +22,7 @@ TEST_F(PlatformProbes, RealAnswersOnWine) {
     ASSERT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
     EXPECT_EQ(IsWindowsNT(), 1);
     EXPECT_EQ(IsWindowsNT(), 1);
-    EXPECT_EQ(GetPlatformKind(), PlatformNt);
+    EXPECT_EQ(GetPlatformKind(), PlatformCode(PlatformKind::Nt));
     EXPECT_EQ(IsAdministrator(), 1);
 }
 
@@ -30,12 +30,12 @@ TEST_F(PlatformProbes, SeamSubstitutesEachProbeAlone) {
     SetProbeAnswer(ProbeAdmin, 0);
     EXPECT_EQ(IsAdministrator(), 0);
     EXPECT_EQ(IsWindowsNT(), 1);
-    SetProbeAnswer(ProbeKind, PlatformWin9x);
+    SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Win9x));
     EXPECT_EQ(IsWindowsNT(), 0);
-    EXPECT_EQ(GetPlatformKind(), PlatformWin9x);
+    EXPECT_EQ(GetPlatformKind(), PlatformCode(PlatformKind::Win9x));
     ResetProbeAnswers();
     EXPECT_EQ(IsAdministrator(), 1);
-    EXPECT_EQ(GetPlatformKind(), PlatformNt);
+    EXPECT_EQ(GetPlatformKind(), PlatformCode(PlatformKind::Nt));
 }
 
 }  // namespace

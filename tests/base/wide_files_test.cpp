@@ -63,7 +63,7 @@ protected:
 // Each function on a Japanese name in a Cyrillic folder, as the NT family
 // runs them: open, attributes, short name, move and delete.
 TEST_F(WideFiles, NtFamilyReachesNamesOutsideTheCodePage) {
-    SetProbeAnswer(ProbeKind, PlatformNt);
+    SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Nt));
     const std::wstring path = folder + L"\\" + Japanese;
     const std::wstring moved = folder + L"\\" + JapaneseToo;
     MakeFile(path, "worm bytes");
@@ -117,7 +117,7 @@ TEST_F(WideFiles, NtFamilyReachesNamesOutsideTheCodePage) {
 // cannot hold fails before any call and the file stays untouched, while a
 // Latin name inside the code page works throughout.
 TEST_F(WideFiles, NineXFamilyTakesTheAnsiFunctions) {
-    SetProbeAnswer(ProbeKind, PlatformWin9x);
+    SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Win9x));
     const std::wstring path = folder + L"\\" + Japanese;
     MakeFile(path, "worm bytes");
     wchar_t shortPath[MAX_PATH];

@@ -110,7 +110,7 @@ TEST_F(WalkCache, NineXFamilyComparesThroughAnsiPaths) {
     Write(latin, "clean program");
     Remember(cache, latin);
     Remember(cache, path);
-    SetProbeAnswer(ProbeKind, PlatformWin9x);
+    SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Win9x));
     EXPECT_EQ(cache.KnownClean(latin.c_str()), 1);
     EXPECT_EQ(cache.KnownClean(path.c_str()), 0);
 }

@@ -172,11 +172,11 @@ protected:
     }
 
     void SeeNt(int administrator) {
-        SetProbeAnswer(ProbeKind, PlatformNt);
+        SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Nt));
         SetProbeAnswer(ProbeAdmin, administrator);
     }
     void See9x() {
-        SetProbeAnswer(ProbeKind, PlatformWin9x);
+        SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Win9x));
         SetProbeAnswer(ProbeAdmin, 0);
     }
 

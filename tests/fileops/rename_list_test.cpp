@@ -52,9 +52,9 @@ RenameListHeader HeaderOf(const std::string& file) {
 // The checksum cases need the real CRC-32, which the recognition step brings.
 bool Crc32IsBuilt() { return Crc32("123456789", 9) == 0xCBF43926u; }
 
-int32_t WritePairs(const Pairs& pairs) {
-    int32_t status = -1;
-    UniqueFile file = OpenRenameList(RenameListWrite, nullptr, &status);
+RenameListStatus WritePairs(const Pairs& pairs) {
+    RenameListStatus status{-1};
+    UniqueFile file = OpenRenameList(RenameListMode::Write, nullptr, &status);
     if (!file) return status;
     for (const auto& [from, to] : pairs) EXPECT_EQ(AddRenamePair(file.get(), from.c_str(), to.c_str(), &status), 1);
     EXPECT_EQ(FinishRenameList(std::move(file), &status), 1);
@@ -62,15 +62,15 @@ int32_t WritePairs(const Pairs& pairs) {
 }
 
 struct ReadResult {
-    int32_t status;
+    RenameListStatus status;
     std::string body;  // empty when none was handed over
 };
 
 // Reads the list; bodySize is how much of the handed-over body to keep.
 ReadResult ReadList(size_t bodySize) {
-    ReadResult result{-1, {}};
+    ReadResult result{RenameListStatus{-1}, {}};
     UniqueMemory body(std::malloc(1));
-    UniqueFile file = OpenRenameList(RenameListRead, &body, &result.status);
+    UniqueFile file = OpenRenameList(RenameListMode::Read, &body, &result.status);
     if (!file) {
         EXPECT_EQ(body.get(), nullptr);
         return result;
@@ -115,7 +115,7 @@ TEST_F(RenameList, WrittenListReadsBackWithItsPairs) {
         SYSTEM_INFO info;
         GetSystemInfo(&info);
         const DWORD before = GetTickCount();
-        ASSERT_EQ(WritePairs(pairs), Ok);
+        ASSERT_EQ(WritePairs(pairs), RenameListStatus::Ok);
         const DWORD after = GetTickCount();
 
         const std::string file = ReadWholeFile(ListPath());
@@ -132,7 +132,7 @@ TEST_F(RenameList, WrittenListReadsBackWithItsPairs) {
         EXPECT_EQ(header.checksum, Crc32(plain.data(), static_cast<uint32_t>(plain.size())));
 
         const ReadResult read = ReadList(plain.size());
-        EXPECT_EQ(read.status, Ok);
+        EXPECT_EQ(read.status, RenameListStatus::Ok);
         EXPECT_EQ(read.body, plain);
         // Every file of the list was closed again.
         EXPECT_TRUE(DeleteFileA(ListPath().c_str())) << GetLastError();
@@ -141,19 +141,19 @@ TEST_F(RenameList, WrittenListReadsBackWithItsPairs) {
 
 TEST_F(RenameList, OnePairMatchesTheScannersChecksum) {
     if (!Crc32IsBuilt()) GTEST_SKIP() << "Crc32 is still a placeholder in this build";
-    ASSERT_EQ(WritePairs({{"C:\\Old.exe", "C:\\New.exe"}}), Ok);
+    ASSERT_EQ(WritePairs({{"C:\\Old.exe", "C:\\New.exe"}}), RenameListStatus::Ok);
     const std::string file = ReadWholeFile(ListPath());
     EXPECT_EQ(file.size(), 16u + 10 + 1 + 10 + 1 + 1);
     EXPECT_EQ(HeaderOf(file).checksum, 0xF9E8DC41u);
 }
 
 TEST_F(RenameList, WritingStartsANewList) {
-    ASSERT_EQ(WritePairs({{"C:\\one", "C:\\two"}, {"C:\\three", "C:\\four"}}), Ok);
+    ASSERT_EQ(WritePairs({{"C:\\one", "C:\\two"}, {"C:\\three", "C:\\four"}}), RenameListStatus::Ok);
     const std::string plain = PlainBody({{"C:\\x", "C:\\y"}});
-    ASSERT_EQ(WritePairs({{"C:\\x", "C:\\y"}}), Ok);
+    ASSERT_EQ(WritePairs({{"C:\\x", "C:\\y"}}), RenameListStatus::Ok);
     EXPECT_EQ(ReadWholeFile(ListPath()).size(), 16 + plain.size());
     const ReadResult read = ReadList(plain.size());
-    EXPECT_EQ(read.status, Ok);
+    EXPECT_EQ(read.status, RenameListStatus::Ok);
     EXPECT_EQ(read.body, plain);
 }
 
@@ -161,10 +161,10 @@ TEST_F(RenameList, ReadingRefusesFilesOutsideTheSizeLimits) {
     const std::string pair = PlainBody({{"C:\\a", "C:\\b"}});
     struct Case {
         size_t fileSize;
-        int32_t status;
+        RenameListStatus status;
     };
-    for (const Case c : {Case{0, TooShort}, Case{1, TooShort}, Case{16, TooShort}, Case{8193, TooLong},
-                         Case{8192, Ok}, Case{17 + pair.size(), Ok}}) {
+    for (const Case c : {Case{0, RenameListStatus::TooShort}, Case{1, RenameListStatus::TooShort}, Case{16, RenameListStatus::TooShort}, Case{8193, RenameListStatus::TooLong},
+                         Case{8192, RenameListStatus::Ok}, Case{17 + pair.size(), RenameListStatus::Ok}}) {
         SCOPED_TRACE(c.fileSize);
         if (c.fileSize <= 16) {
             WriteWholeFile(ListPath(), Header(0).substr(0, c.fileSize));
@@ -174,7 +174,7 @@ TEST_F(RenameList, ReadingRefusesFilesOutsideTheSizeLimits) {
         }
         const ReadResult read = ReadList(c.fileSize - 16);
         EXPECT_EQ(read.status, c.status);
-        if (c.status == Ok) {
+        if (c.status == RenameListStatus::Ok) {
             EXPECT_EQ(read.body.substr(0, pair.size()), pair);
         }
         EXPECT_TRUE(DeleteFileA(ListPath().c_str())) << GetLastError();
@@ -185,45 +185,45 @@ TEST_F(RenameList, AnyChangedBodyByteFailsTheChecksum) {
     if (!Crc32IsBuilt()) GTEST_SKIP() << "Crc32 is still a placeholder in this build";
     const Pairs pairs{{"C:\\Old.exe", "C:\\New.exe"}};
     const std::string plain = PlainBody(pairs);
-    ASSERT_EQ(WritePairs(pairs), Ok);
+    ASSERT_EQ(WritePairs(pairs), RenameListStatus::Ok);
     const std::string good = ReadWholeFile(ListPath());
     for (size_t at = 16; at < good.size(); ++at) {
         for (const unsigned char flip : {0x01, 0x80, 0xFF}) {
             std::string bad = good;
             bad[at] = static_cast<char>(bad[at] ^ flip);
             WriteWholeFile(ListPath(), bad);
-            EXPECT_EQ(ReadList(plain.size()).status, ChecksumMismatch) << "byte " << at << " ^ " << int{flip};
+            EXPECT_EQ(ReadList(plain.size()).status, RenameListStatus::ChecksumMismatch) << "byte " << at << " ^ " << int{flip};
         }
     }
     // The other header fields are not examined.
     std::string header = good;
     for (size_t at : {0u, 4u, 12u}) header[at] = static_cast<char>(header[at] ^ 0x55);
     WriteWholeFile(ListPath(), header);
-    EXPECT_EQ(ReadList(plain.size()).status, Ok);
+    EXPECT_EQ(ReadList(plain.size()).status, RenameListStatus::Ok);
 }
 
 TEST_F(RenameList, BodyNeedsAnEndAndWholePairs) {
     struct Case {
         std::string plain;
-        int32_t status;
+        RenameListStatus status;
     };
     const Case cases[] = {
-        {std::string("C:\\a\0\0", 6), BadBody},               // one path, then the end
-        {std::string("C:\\a\0C:\\b\0C:\\c\0\0", 16), BadBody},  // three paths
-        {std::string("C:\\a\0C:\\b\0", 10), BadBody},          // no end
-        {"C:\\a", BadBody},                                      // no NUL at all
-        {std::string("\0", 1), BadBody},
-        {std::string("\0\0", 2), BadBody},  // an empty first path, then the end
-        {std::string("C:\\a\0C:\\b\0\0", 11), Ok},
-        {std::string("C:\\a\0C:\\b\0\0C:\\c\0", 15), Ok},  // after the end: ignored
-        {std::string("\0C:\\b\0\0", 7), Ok},               // an empty first string still counts
+        {std::string("C:\\a\0\0", 6), RenameListStatus::BadBody},               // one path, then the end
+        {std::string("C:\\a\0C:\\b\0C:\\c\0\0", 16), RenameListStatus::BadBody},  // three paths
+        {std::string("C:\\a\0C:\\b\0", 10), RenameListStatus::BadBody},          // no end
+        {"C:\\a", RenameListStatus::BadBody},                                      // no NUL at all
+        {std::string("\0", 1), RenameListStatus::BadBody},
+        {std::string("\0\0", 2), RenameListStatus::BadBody},  // an empty first path, then the end
+        {std::string("C:\\a\0C:\\b\0\0", 11), RenameListStatus::Ok},
+        {std::string("C:\\a\0C:\\b\0\0C:\\c\0", 15), RenameListStatus::Ok},  // after the end: ignored
+        {std::string("\0C:\\b\0\0", 7), RenameListStatus::Ok},               // an empty first string still counts
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.plain));
         WriteList(ListPath(), c.plain);
         const ReadResult read = ReadList(c.plain.size());
         EXPECT_EQ(read.status, c.status);
-        EXPECT_EQ(IsValidRenameListBody(c.plain.data(), static_cast<uint32_t>(c.plain.size())), c.status == Ok);
+        EXPECT_EQ(IsValidRenameListBody(c.plain.data(), static_cast<uint32_t>(c.plain.size())), c.status == RenameListStatus::Ok);
     }
 }
 
@@ -244,8 +244,8 @@ TEST_F(RenameList, FileNameJoinsTheScannersDirectory) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         SetDirectory(RegistryFixture::Sz(c.value));
-        EXPECT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), Ok);
-        EXPECT_EQ(ReadList(plain.size()).status, Ok);
+        EXPECT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), RenameListStatus::Ok);
+        EXPECT_EQ(ReadList(plain.size()).status, RenameListStatus::Ok);
         EXPECT_EQ(ReadWholeFile(c.listPath).size(), 16 + plain.size());
         EXPECT_TRUE(DeleteFileA(c.listPath.c_str())) << GetLastError();
     }
@@ -275,11 +275,11 @@ TEST_F(RenameList, NoDirectoryValueNoFile) {
         } else {
             registry_.Remove(HKEY_LOCAL_MACHINE, kPathsKey, "Common");
         }
-        for (const int32_t mode : {RenameListWrite, RenameListRead}) {
-            int32_t status = -1;
+        for (const RenameListMode mode : {RenameListMode::Write, RenameListMode::Read}) {
+            RenameListStatus status{-1};
             UniqueMemory body(std::malloc(1));
             EXPECT_EQ(OpenRenameList(mode, &body, &status).get(), nullptr);
-            EXPECT_EQ(status, NoScannerDirectory);
+            EXPECT_EQ(status, RenameListStatus::NoScannerDirectory);
             EXPECT_EQ(body.get(), nullptr);
         }
         EXPECT_TRUE(FolderIsEmpty(dir_.path()));
@@ -336,15 +336,15 @@ TEST_F(RenameList, PathLongerThanMaxPathIsRefusedBeforeCreation) {
 
     for (const std::string& value : {fits, fits + "\\"}) {
         SetDirectory(RegistryFixture::Sz(value));
-        EXPECT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), Ok);
+        EXPECT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), RenameListStatus::Ok);
         EXPECT_TRUE(DeleteFileA((fits + "\\PVXK.REN").c_str())) << value.size() << " " << GetLastError();
     }
     SetDirectory(RegistryFixture::Sz(tooLong));
-    for (const int32_t mode : {RenameListWrite, RenameListRead}) {
-        int32_t status = -1;
+    for (const RenameListMode mode : {RenameListMode::Write, RenameListMode::Read}) {
+        RenameListStatus status{-1};
         UniqueMemory body(std::malloc(1));
         EXPECT_EQ(OpenRenameList(mode, &body, &status).get(), nullptr);
-        EXPECT_EQ(status, OpenFailed);
+        EXPECT_EQ(status, RenameListStatus::OpenFailed);
         EXPECT_EQ(body.get(), nullptr);
     }
     EXPECT_TRUE(FolderIsEmpty(tooLong));
@@ -353,55 +353,55 @@ TEST_F(RenameList, PathLongerThanMaxPathIsRefusedBeforeCreation) {
 
 // Pairs the scanner could not read back are refused, not reported as handed over.
 TEST_F(RenameList, PairMustBeReadableByTheScanner) {
-    int32_t status = -1;
-    UniqueFile list = OpenRenameList(RenameListWrite, nullptr, &status);
+    RenameListStatus status{-1};
+    UniqueFile list = OpenRenameList(RenameListMode::Write, nullptr, &status);
     ASSERT_NE(list.get(), nullptr);
     FILE* const file = list.get();
     EXPECT_EQ(AddRenamePair(file, "", "C:\\b", &status), 0);
-    EXPECT_EQ(status, IoError);
+    EXPECT_EQ(status, RenameListStatus::IoError);
     EXPECT_EQ(AddRenamePair(file, "C:\\a", "", &status), 0);
-    EXPECT_EQ(status, IoError);
+    EXPECT_EQ(status, RenameListStatus::IoError);
     // 16 + 4001 + 4174 + 1 = 8192 bytes: the largest list the scanner reads.
     const std::string from(4000, 'a');
     const std::string to(4173, 'b');
     EXPECT_EQ(AddRenamePair(file, from.c_str(), (to + "b").c_str(), &status), 0);
-    EXPECT_EQ(status, IoError);
+    EXPECT_EQ(status, RenameListStatus::IoError);
     EXPECT_EQ(AddRenamePair(file, from.c_str(), to.c_str(), &status), 1);
-    EXPECT_EQ(status, Ok);
+    EXPECT_EQ(status, RenameListStatus::Ok);
     EXPECT_EQ(AddRenamePair(file, "C:\\a", "C:\\b", &status), 0);
-    EXPECT_EQ(status, IoError);
+    EXPECT_EQ(status, RenameListStatus::IoError);
     EXPECT_EQ(FinishRenameList(std::move(list), &status), 1);
-    EXPECT_EQ(status, Ok);
+    EXPECT_EQ(status, RenameListStatus::Ok);
     const std::string plain = PlainBody({{from, to}});
     EXPECT_EQ(ReadWholeFile(ListPath()).size(), 8192u);
     EXPECT_EQ(ReadList(plain.size()).body, plain);
 }
 
 TEST_F(RenameList, FailedFinishClosesTheFile) {
-    ASSERT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), Ok);
+    ASSERT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), RenameListStatus::Ok);
     const std::string before = ReadWholeFile(ListPath());
     // A list opened for reading cannot be written to.
-    int32_t status = -1;
+    RenameListStatus status{-1};
     UniqueMemory body;
-    UniqueFile file = OpenRenameList(RenameListRead, &body, &status);
+    UniqueFile file = OpenRenameList(RenameListMode::Read, &body, &status);
     ASSERT_NE(file.get(), nullptr);
     body.reset();
     EXPECT_EQ(AddRenamePair(file.get(), "C:\\c", "C:\\d", &status), 0);
-    EXPECT_EQ(status, IoError);
+    EXPECT_EQ(status, RenameListStatus::IoError);
     EXPECT_EQ(FinishRenameList(std::move(file), &status), 0);
-    EXPECT_EQ(status, IoError);
+    EXPECT_EQ(status, RenameListStatus::IoError);
     EXPECT_EQ(ReadWholeFile(ListPath()), before);
     EXPECT_TRUE(DeleteFileA(ListPath().c_str())) << GetLastError();
 }
 
 TEST_F(RenameList, OpenRefusesMissingListAndUnknownMode) {
-    int32_t status = -1;
+    RenameListStatus status{-1};
     UniqueMemory body(std::malloc(1));
-    EXPECT_EQ(OpenRenameList(RenameListRead, &body, &status).get(), nullptr);
-    EXPECT_EQ(status, OpenFailed);
+    EXPECT_EQ(OpenRenameList(RenameListMode::Read, &body, &status).get(), nullptr);
+    EXPECT_EQ(status, RenameListStatus::OpenFailed);
     EXPECT_EQ(body.get(), nullptr);
-    EXPECT_EQ(OpenRenameList(2, &body, &status).get(), nullptr);
-    EXPECT_EQ(status, OpenFailed);
+    EXPECT_EQ(OpenRenameList(RenameListMode{2}, &body, &status).get(), nullptr);
+    EXPECT_EQ(status, RenameListStatus::OpenFailed);
     EXPECT_TRUE(FolderIsEmpty(dir_.path()));
 }
 

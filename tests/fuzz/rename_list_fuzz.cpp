@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t bodySize = static_cast<uint32_t>(size - RenameListHeaderSize);
     // Exactly the body's size, so that any read past it is caught.
     std::vector<uint8_t> body(data + RenameListHeaderSize, data + size);
-    if (DecodeRenameListBody(body.data(), bodySize, header.checksum) != Ok) return 0;
+    if (DecodeRenameListBody(body.data(), bodySize, header.checksum) != RenameListStatus::Ok) return 0;
     if (EncodeRenameListBody(body.data(), bodySize) != header.checksum) abort();
     if (std::memcmp(body.data(), data + RenameListHeaderSize, bodySize) != 0) abort();
     return 0;

@@ -88,13 +88,13 @@ TEST_F(RegistryPathValues, OpenHandsOverKeyAndOwnedValueName) {
     RegistryPathKey opened;
     ASSERT_EQ(OpenRegistryPath("HKEY_CURRENT_USER\\\\RavlokfixRootValue  ", &opened), 0);
     EXPECT_EQ(opened.key, HKEY_CURRENT_USER);
-    EXPECT_EQ(opened.keyIsRoot, 1);
+    EXPECT_TRUE(opened.keyIsRoot);
     EXPECT_STREQ(opened.ValueName(), kRootValue);
     // The root belongs to the process: nothing of it is owned.
     EXPECT_FALSE(opened.owner);
 
     ASSERT_EQ(OpenRegistryPath(PORTIVA "\\\\Name |x", &opened), 0);
-    EXPECT_EQ(opened.keyIsRoot, 0);
+    EXPECT_FALSE(opened.keyIsRoot);
     EXPECT_STREQ(opened.ValueName(), "Name ");
     // Opened for reading only.
     EXPECT_EQ(RegSetValueExA(opened.key, "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>("w"), 2),
@@ -104,7 +104,7 @@ TEST_F(RegistryPathValues, OpenHandsOverKeyAndOwnedValueName) {
 
     for (const char* bad : {"HKLM\\\\x", "HKEY_LOCAL_MACHINE\\Software\\Tessival\\NoSuchKey\\\\x"}) {
         opened.key = HKEY_CLASSES_ROOT;
-        opened.keyIsRoot = -1;
+        opened.keyIsRoot = true;
         opened.valueName.reset(std::malloc(1));
         EXPECT_NE(OpenRegistryPath(bad, &opened), 0);
         EXPECT_EQ(opened.key, nullptr);

@@ -38,16 +38,16 @@ protected:
 
 TEST(ScannerSettingRecord, IdentifierTerminatorValueThenZeros) {
     for (const int enabled : {0, 1, 7}) {
-        uint8_t record[kScannerSettingRecordSize];
+        uint8_t record[ScannerSettingRecordSize];
         memset(record, 0xEE, sizeof record);
         BuildScannerSettingRecord(record, enabled);
-        uint8_t expected[kScannerSettingRecordSize] = {};
+        uint8_t expected[ScannerSettingRecordSize] = {};
         memcpy(expected, "1.3.6.1.4.1.4217.12.1.111.2.10", 30);
         expected[31] = enabled != 0 ? 1 : 0;
         EXPECT_EQ(0, memcmp(record, expected, sizeof record)) << "enabled=" << enabled;
     }
     // The counted length of the request: identifier and terminator only.
-    EXPECT_EQ(sizeof kScannerSettingIdentifier, 31u);
+    EXPECT_EQ(sizeof ScannerSettingIdentifier, 31u);
 }
 
 TEST_F(ScannerChannel, NtWithoutScannerEachSwitchWritesOneLine) {
@@ -65,7 +65,7 @@ TEST_F(ScannerChannel, NineXDevicesDoNotOpenOnAnNtSystem) {
     // The 9x devices are opened with creation disposition 0, which only the
     // 9x family accepts (Wine's 9x emulation too); an NT system refuses it
     // before it looks for the device.
-    SetProbeAnswer(ProbeKind, PlatformWin9x);
+    SetProbeAnswer(ProbeKind, PlatformCode(PlatformKind::Win9x));
     TraceCapture trace;
     SetLastError(0xdeadbeef);
     EXPECT_EQ(OpenScannerDevice().get(), INVALID_HANDLE_VALUE);

@@ -42,8 +42,8 @@ bool WriteRestartFile(const std::string& folder) {
 }
 
 bool WriteRenameList() {
-    int32_t status = 0;
-    UniqueFile list = OpenRenameList(RenameListWrite, nullptr, &status);
+    RenameListStatus status = RenameListStatus::Ok;
+    UniqueFile list = OpenRenameList(RenameListMode::Write, nullptr, &status);
     if (!list) return false;
     const bool added =
         AddRenamePair(list.get(), "C:\\data\\old.txt", "C:\\data\\new.txt", &status) != 0 &&
