@@ -52,6 +52,10 @@ struct DisplayedPath {
 };
 DisplayedPath ShowPath(const wchar_t* path);
 
+// Whether a failed open says the file is not there: only "file not found"
+// and "path not found" do; any other error leaves the question open.
+inline bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 // The file functions for a wide path: on the NT family the W function, on
 // the 9x family the A function with the path in ANSI (a path that the code
 // page cannot hold fails with ERROR_INVALID_NAME, and one too long for the

@@ -46,8 +46,6 @@ int32_t MatchSignatures(HANDLE file, const FileSignature* table, DWORD* readErro
     return -1;
 }
 
-bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 }  // namespace
 
 RecognitionResult RecogniseFile(const wchar_t* path) {

@@ -6,7 +6,6 @@
 #include "base/paths.h"
 #include "base/system_folders.h"
 #include "base/optional_functions.h"
-#include "base/wide_files.h"
 #include "fileops/nt_file.h"
 #include "fileops/reboot_schedule.h"
 #include "fileops/restart_paths.h"
@@ -130,27 +129,25 @@ bool IsInSystemFolder(const char* path) {
     return Wow64SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0;
 }
 
-bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* widePath) {
-    const DisplayedPath shown = ShowPath(widePath);
-    const char* path = shown.text;
+bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* path, const char* shown) {
     const auto setInformation = NtdllOptional().ntSetInformationFile;
     char parent[MAX_PATH];
-    if (setInformation == nullptr || !ParentOnVolume(widePath, identity.volumeSerial, parent)) {
+    if (setInformation == nullptr || !ParentOnVolume(path, identity.volumeSerial, parent)) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "No folder of the tool's own can be made on the file's volume (%s).\n",
-              path);
+              shown);
         return false;
     }
     AdminOnlySecurity security;
     if (!MakeAdminOnlySecurity(security)) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "The access list of the tool's folder cannot be made, error %ld (%s).\n",
-              GetLastError(), path);
+              GetLastError(), shown);
         return false;
     }
     char folder[MAX_PATH];
     DWORD error = 0;
     if (!MakeOwnFolder(parent, security, folder, &error)) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "No folder of the tool's own can be made in %s, error %ld (%s).\n",
-              parent, error, path);
+              parent, error, shown);
         return false;
     }
     char moved[MAX_PATH];
@@ -160,7 +157,7 @@ bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const w
         !IsPlainFolder(own) || own.volumeSerial != identity.volumeSerial) {
         ownFolder.reset();
         RemoveDirectoryA(folder);
-        TRACE(TraceFailure, REPLACE_FILE_TAG "The tool's folder %s cannot be used (%s).\n", folder, path);
+        TRACE(TraceFailure, REPLACE_FILE_TAG "The tool's folder %s cannot be used (%s).\n", folder, shown);
         return false;
     }
 
@@ -175,10 +172,10 @@ bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const w
     if (status < 0) {
         RemoveDirectoryA(folder);
         TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be moved out of users' reach, status %08X (%s).\n",
-              static_cast<unsigned>(status), path);
+              static_cast<unsigned>(status), shown);
         return false;
     }
-    TRACE(TraceDetail, REPLACE_FILE_TAG "File moved out of users' reach (%s -> %s).\n", path, moved);
+    TRACE(TraceDetail, REPLACE_FILE_TAG "File moved out of users' reach (%s -> %s).\n", shown, moved);
 
     if (!AddFileToAutomaticRenameList(moved, nullptr)) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted during reboot (%s).\n", moved);

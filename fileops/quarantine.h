@@ -28,6 +28,7 @@ bool MakeAdminOnlySecurity(AdminOnlySecurity& security);
 // Moves the file open as `file` (a handle with delete access; `identity` read
 // through it) into a new folder of the program's own on the same volume,
 // under a name of the program's choosing, and schedules the deletion of the
-// file and then of the folder for the restart. True when the file's deletion
-// is scheduled; false, traced, when not (the file may then lie in that folder).
-bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* path);
+// file and then of the folder for the restart; shown is the path as the trace
+// writes it. True when the file's deletion is scheduled; false, traced, when
+// not (the file may then lie in that folder).
+bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* path, const char* shown);

@@ -195,8 +195,6 @@ bool NotFoundStatus(LONG status) {
            status == static_cast<LONG>(0xC000003A);    // STATUS_OBJECT_PATH_NOT_FOUND
 }
 
-bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 // How the open of an existence check went, traced under the path as shown.
 // Only a missing file or folder makes a file absent: one that others hold,
 // however they hold it, is there.
@@ -315,7 +313,7 @@ ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const 
         TRACE(TraceFailure,
               REPLACE_FILE_TAG "File cannot be moved out of users' reach, error %ld: nothing is scheduled (%s).\n",
               again.deleteError, shown);
-    } else if (MoveOutOfReachForRestart(again.file.get(), found, path)) {
+    } else if (MoveOutOfReachForRestart(again.file.get(), found, path, shown)) {
         return ReplaceFileResult::DoneAtReboot;
     }
     ReportError(3, 23, 0, 0, context);
