@@ -32,6 +32,9 @@ SEAM_PROGRAM = os.path.join(TEST_BIN, "RavlokfixSeam.exe")
 _counter = itertools.count()
 
 
+LAUNCH_FAILED = b"Application could not be started"
+
+
 class Result:
     def __init__(self, code, stdout):
         self.code = code
@@ -101,9 +104,15 @@ class Sandbox:
         run_env = dict(self.env)
         if env:
             run_env.update(env)
-        with open(self.stderr_log, "ab") as err:
-            proc = subprocess.run([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
-                                  stdin=stdin, timeout=timeout, start_new_session=own_session)
+        for attempt in range(2):
+            with open(self.stderr_log, "ab") as err:
+                proc = subprocess.run([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
+                                      stdin=stdin, timeout=timeout, start_new_session=own_session)
+            # Wine's launcher now and then fails to start a builtin program of
+            # a busy prefix at all; the program itself never ran: once more.
+            if attempt == 0 and proc.returncode != 0 and proc.stdout.startswith(LAUNCH_FAILED):
+                continue
+            break
         if check and proc.returncode != 0:
             raise AssertionError(f"wine {args} failed with {proc.returncode}: {proc.stdout!r}; "
                                  f"stderr ends {self.stderr_tail()!r}")
