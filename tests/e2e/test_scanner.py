@@ -258,14 +258,14 @@ class RenameHandedToScanner(SandboxTestCase):
     """NT family, a user without administrator rights, a rename for the
     restart: the pair goes to the running scanner's rename list."""
 
-    LIST = "C:\Tessival\PVXK.REN"
+    LIST = r"C:\Tessival\PVXK.REN"
     NOT_ADMIN = "admin=0"
 
     def setUp(self):
         super().setUp()
-        self.box.write_file("C:\data\old.txt", "old")
-        self.box.write_file("C:\Tessival\keep.txt", "")
-        self.box.reg_add(r"HKLM\Software\Tessival\Common\Paths", "Common", "C:\Tessival")
+        self.box.write_file(r"C:\data\old.txt", "old")
+        self.box.write_file(r"C:\Tessival\keep.txt", "")
+        self.box.reg_add(r"HKLM\Software\Tessival\Common\Paths", "Common", r"C:\Tessival")
         standin.install_service(self.box)
         self.addCleanup(standin.remove_service, self.box)
         standin.start_service(self.box)
@@ -292,7 +292,7 @@ class RenameHandedToScanner(SandboxTestCase):
         self.assertEqual(res.trace[-1], "[QRTK - AddFileToAutomaticRenameList]: Portiva cannot do the renaming.")
         self.assertFalse(self.box.exists(self.LIST))
         # A scanner that is not loaded takes nothing.
-        self.box.reg_add(r"HKLM\Software\Tessival\Common\Paths", "Common", "C:\Tessival")
+        self.box.reg_add(r"HKLM\Software\Tessival\Common\Paths", "Common", r"C:\Tessival")
         standin.set_service_state(self.box, standin.PAUSED)
         res = self.rename("C:\\data\\old.txt|C:\\data\\new.txt")
         self.assertEqual(res.output, ["rename=0"])
