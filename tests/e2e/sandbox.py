@@ -7,6 +7,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
@@ -33,6 +34,9 @@ _counter = itertools.count()
 
 
 LAUNCH_FAILED = b"Application could not be started"
+LAUNCH_ATTEMPTS = 3
+# What reg.exe says of a key or value that is not there (and nothing else).
+REG_NOT_FOUND = "Unable to find the specified registry"
 
 
 class Result:
@@ -104,15 +108,15 @@ class Sandbox:
         run_env = dict(self.env)
         if env:
             run_env.update(env)
-        for attempt in range(2):
+        for _ in range(LAUNCH_ATTEMPTS):
             with open(self.stderr_log, "ab") as err:
                 proc = subprocess.run([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
                                       stdin=stdin, timeout=timeout, start_new_session=own_session)
             # Wine's launcher now and then fails to start a builtin program of
-            # a busy prefix at all; the program itself never ran: once more.
-            if attempt == 0 and proc.returncode != 0 and proc.stdout.startswith(LAUNCH_FAILED):
-                continue
-            break
+            # a busy prefix at all; the program itself never ran: again.
+            if proc.returncode == 0 or not proc.stdout.startswith(LAUNCH_FAILED):
+                break
+            time.sleep(0.5)
         if check and proc.returncode != 0:
             raise AssertionError(f"wine {args} failed with {proc.returncode}: {proc.stdout!r}; "
                                  f"stderr ends {self.stderr_tail()!r}")
@@ -193,10 +197,14 @@ class Sandbox:
         self.wine("reg", "delete", key, "/f", check=False)
 
     def reg_query(self, key, name, view=None):
-        """The data of a value as text, or None when it is missing."""
+        """The data of a value as text, or None when reg.exe says it is not
+        there; a query that could not be made fails the test."""
         res = self.wine("reg", "query", key, "/v", name, *([f"/reg:{view}"] if view else []), check=False)
         if res.code != 0:
-            return None
+            if REG_NOT_FOUND in res.stdout:
+                return None
+            raise AssertionError(f"reg query {key} /v {name} failed with {res.code}: {res.stdout!r}; "
+                                 f"stderr ends {self.stderr_tail()!r}")
         for line in res.stdout.splitlines():
             parts = line.strip().split(None, 2)
             if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
