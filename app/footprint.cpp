@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "base/guards.h"
+#include "base/optional_functions.h"
 #include "base/paths.h"
 #include "base/system_folders.h"
-#include "base/optional_functions.h"
 #include "base/wide_files.h"
 
 const DroppedFile DroppedFileTable[] = {

@@ -67,10 +67,11 @@ protected:
     decltype(Kernel32Functions::process32Next) process32Next = nullptr;
 };
 
-// The NT family: the process list from PSAPI.DLL (base/optional_functions.h). Each program's path in Unicode: from
-// QueryFullProcessImageNameW with the limited query right where KERNEL32.DLL
-// has it (Vista and later: it also reaches protected processes), else from
-// GetModuleFileNameExW, whose NT path forms are turned into Win32 paths.
+// The NT family: the process list from PSAPI.DLL (base/optional_functions.h).
+// Each program's path in Unicode: from QueryFullProcessImageNameW with the
+// limited query right where KERNEL32.DLL has it (Vista and later: it also
+// reaches protected processes), else from GetModuleFileNameExW, whose NT
+// path forms are turned into Win32 paths.
 class PsapiProcessEnumerator : public ProcessEnumerator {
 public:
     PsapiProcessEnumerator();

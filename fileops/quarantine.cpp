@@ -3,16 +3,14 @@
 #include <cstring>
 
 #include "base/guards.h"
+#include "base/optional_functions.h"
 #include "base/paths.h"
 #include "base/system_folders.h"
-#include "base/optional_functions.h"
 #include "fileops/nt_file.h"
 #include "fileops/reboot_schedule.h"
+#include "fileops/replace_file.h"
 #include "fileops/restart_paths.h"
 #include "trace/trace.h"
-
-// The operation each trace line of this file is written under.
-#define REPLACE_FILE_TAG "[QRTK - ReplaceFile]: "
 
 namespace {
 

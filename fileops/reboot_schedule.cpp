@@ -10,9 +10,9 @@
 
 #include "base/guards.h"
 #include "base/platform.h"
+#include "base/optional_functions.h"
 #include "base/run_end.h"
 #include "base/system_folders.h"
-#include "base/optional_functions.h"
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
 #include "fileops/replace_file.h"
@@ -45,8 +45,7 @@ std::string PathForRestart(const char* path) {
     const size_t name = NameInFolder(path, systemDir);
     if (name == 0) return path;
     std::string native = std::string(wow64Dir) + "\\" + (path + name);
-    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", path,
-          native.c_str());
+    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", path, native.c_str());
     return native;
 }
 

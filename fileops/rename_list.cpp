@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-
 #include <utility>
 
 #include "base/guards.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "base/guards.h"
+#include "base/unique_resource.h"
 #include "fileops/rename_list_body.h"
 
 enum class RenameListMode : int32_t { Read = 0, Write = 1 };

@@ -15,8 +15,7 @@
 #include "fileops/reboot_schedule.h"
 #include "trace/trace.h"
 
-// The operations the trace lines of this file are written under.
-#define REPLACE_FILE_TAG "[QRTK - ReplaceFile]: "
+// The operation the existence checks' trace lines are written under.
 #define FILE_EXIST_TAG "[QRTK - FileExist]: "
 
 namespace {
@@ -195,11 +194,16 @@ bool NotFoundStatus(LONG status) {
            status == static_cast<LONG>(0xC000003A);    // STATUS_OBJECT_PATH_NOT_FOUND
 }
 
-// How the open of an existence check went, traced under the path as shown.
-// Only a missing file or folder makes a file absent: one that others hold,
-// however they hold it, is there.
-FileExistence ExistenceAfterOpen(bool opened, DWORD error, const char* shown) {
-    if (opened) {
+// Whether path names a file, traced under the path as shown. Only a missing
+// file or folder makes a file absent: one that others hold, however they
+// hold it, is there. Attribute access is not subject to sharing on the NT
+// family; the 9x family knows reading alone.
+template <typename Char>
+FileExistence Existence(const Char* path, const char* shown) {
+    SetLastError(0xdeadbeef);
+    const UniqueFileHandle file = OpenShared(path, IsWindowsNT() ? FILE_READ_ATTRIBUTES : GENERIC_READ);
+    const DWORD error = GetLastError();
+    if (file) {
         TRACE(TraceDetail, FILE_EXIST_TAG "File %s exists.\n", shown);
         return FileExistence::Present;
     }
@@ -209,16 +213,6 @@ FileExistence ExistenceAfterOpen(bool opened, DWORD error, const char* shown) {
     }
     TRACE(TraceFailure, FILE_EXIST_TAG "File %s cannot be checked, error %ld.\n", shown, error);
     return FileExistence::Unchecked;
-}
-
-// Attribute access is not subject to sharing on the NT family; the 9x family
-// knows reading alone.
-DWORD ExistenceAccess() { return IsWindowsNT() ? FILE_READ_ATTRIBUTES : GENERIC_READ; }
-
-FileExistence WideFileExist(const wchar_t* path, const char* shown) {
-    SetLastError(0xdeadbeef);
-    const UniqueFileHandle file = OpenShared(path, ExistenceAccess());
-    return ExistenceAfterOpen(static_cast<bool>(file), GetLastError(), shown);
 }
 
 // Whether a folder on the way to path (below the drive root) is a reparse
@@ -239,18 +233,16 @@ bool FolderIsReparsePoint(const wchar_t* path) {
     return false;
 }
 
-ReplaceFileResult RefuseOtherFile(const char* shown, int32_t context) {
-    TRACE(TraceFailure, REPLACE_FILE_TAG "The path names another file now, not touched (%s).\n", shown);
+// A deletion refused before the file is touched: traced with the reason,
+// reported, Failed.
+ReplaceFileResult Refuse(const char* reason, const char* shown, int32_t context) {
+    TRACE(TraceFailure, REPLACE_FILE_TAG "%s, not touched (%s).\n", reason, shown);
     ReportError(3, 23, 0, 0, context);
     return ReplaceFileResult::Failed;
 }
 
-ReplaceFileResult RefuseUnnamable(const char* shown, int32_t context) {
-    TRACE(TraceFailure, REPLACE_FILE_TAG "The file has no name that the file functions take, not touched (%s).\n",
-          shown);
-    ReportError(3, 23, 0, 0, context);
-    return ReplaceFileResult::Failed;
-}
+constexpr char OtherFile[] = "The path names another file now";
+constexpr char Unnamable[] = "The file has no name that the file functions take";
 
 // The file at path again on the NT family, never what a reparse point that
 // the file itself is leads to, with what the others who hold it allow.
@@ -328,34 +320,19 @@ ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& re
     TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", shown.text);
     // The file functions take no longer path without the \\?\ form, and
     // may answer for one as for a missing file: no verdict rests on that.
-    if (wcslen(path) >= MAX_PATH) {
-        TRACE(TraceFailure, REPLACE_FILE_TAG "The path is too long for the file functions, not touched (%s).\n",
-              shown.text);
-        ReportError(3, 23, 0, 0, context);
-        return ReplaceFileResult::Failed;
-    }
-    const ReplaceFileResult checked = CheckSource(WideFileExist(path, shown.text), shown.text, 23, context);
+    if (wcslen(path) >= MAX_PATH) return Refuse("The path is too long for the file functions", shown.text, context);
+    const ReplaceFileResult checked = CheckSource(Existence(path, shown.text), shown.text, 23, context);
     if (checked != ReplaceFileResult::Done) return checked;
-    if (FolderIsReparsePoint(path)) {
-        TRACE(TraceFailure, REPLACE_FILE_TAG "A folder of the path is a reparse point, not touched (%s).\n",
-              shown.text);
-        ReportError(3, 23, 0, 0, context);
-        return ReplaceFileResult::Failed;
-    }
+    if (FolderIsReparsePoint(path)) return Refuse("A folder of the path is a reparse point", shown.text, context);
     OpenedAgain again = OpenAgain(path);
     FileIdentity found;
     const bool same = again.file && recognised.handle && ReadFileIdentity(again.file.get(), &found) &&
                       SameFile(found, recognised.identity) && stillRecognised(again.file.get());
     recognised.handle.reset();
-    if (!same) return RefuseOtherFile(shown.text, context);
+    if (!same) return Refuse(OtherFile, shown.text, context);
 
     const auto setInformation = NtdllOptional().ntSetInformationFile;
-    if (setInformation == nullptr) {
-        TRACE(TraceFailure, REPLACE_FILE_TAG "No deletion by handle on this system, not touched (%s).\n",
-              shown.text);
-        ReportError(3, 23, 0, 0, context);
-        return ReplaceFileResult::Failed;
-    }
+    if (setInformation == nullptr) return Refuse("No deletion by handle on this system", shown.text, context);
     ClearReadOnly(again.file.get(), found, shown.text);
     if (!again.deletable) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "Failed to delete the file (%s).\n", shown.text);
@@ -408,7 +385,7 @@ ReplaceFileResult DeleteRecognisedFile9x(const char* path, RecognisedFile& recog
     UniqueFileHandle file = OpenShared(path, GENERIC_READ);
     const bool same = file && stillRecognised(file.get());
     file.reset();
-    if (!same) return RefuseOtherFile(path, context);
+    if (!same) return Refuse(OtherFile, path, context);
     return DeleteOperationConfirmed(path, context);
 }
 
@@ -418,7 +395,7 @@ ReplaceFileResult DeleteRecognisedFile(const char* path, RecognisedFile& recogni
                                        int32_t context) {
     if (!IsWindowsNT()) return DeleteRecognisedFile9x(path, recognised, stillRecognised, context);
     wchar_t wide[ReplacePathSize];
-    if (!AnsiToWide(path, wide, ReplacePathSize)) return RefuseUnnamable(path, context);
+    if (!AnsiToWide(path, wide, ReplacePathSize)) return Refuse(Unnamable, path, context);
     return DeleteRecognisedFileNt(wide, recognised, stillRecognised, context);
 }
 
@@ -427,15 +404,11 @@ ReplaceFileResult DeleteRecognisedFile(const wchar_t* path, RecognisedFile& reco
     if (IsWindowsNT()) return DeleteRecognisedFileNt(path, recognised, stillRecognised, context);
     // The 9x family's paths all come from ANSI calls: this gives their bytes back.
     char narrow[ReplacePathSize];
-    if (!WideToAnsi(path, narrow, sizeof narrow)) return RefuseUnnamable(ShowPath(path).text, context);
+    if (!WideToAnsi(path, narrow, sizeof narrow)) return Refuse(Unnamable, ShowPath(path).text, context);
     return DeleteRecognisedFile9x(narrow, recognised, stillRecognised, context);
 }
 
-FileExistence ExistenceOf(const char* path) {
-    SetLastError(0xdeadbeef);
-    const UniqueFileHandle file = OpenShared(path, ExistenceAccess());
-    return ExistenceAfterOpen(static_cast<bool>(file), GetLastError(), path);
-}
+FileExistence ExistenceOf(const char* path) { return Existence(path, path); }
 
 int32_t FileExist(const char* path) { return static_cast<int32_t>(ExistenceOf(path)); }
 

@@ -8,6 +8,10 @@
 // owns the name.
 #undef ReplaceFile
 
+// The operation the trace lines of the deletion, the renaming and the move
+// aside for the restart are written under.
+#define REPLACE_FILE_TAG "[QRTK - ReplaceFile]: "
+
 enum class ReplaceFileResult : int32_t {
     NotFound = 0,
     Done = 1,

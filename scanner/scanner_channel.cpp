@@ -33,7 +33,7 @@ struct NtExchange {
 // Sends one request with its completion record; true when the call reports
 // success. *pending is set when the driver keeps the request for later.
 bool SendWithRecord(HANDLE device, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
-                   OVERLAPPED* overlapped, int* pending) {
+                    OVERLAPPED* overlapped, int* pending) {
     DWORD returned = 0;
     if (DeviceIoControl(device, code, input, inputSize, output, outputSize, &returned, overlapped)) {
         return true;

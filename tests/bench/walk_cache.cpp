@@ -5,8 +5,8 @@
 #include <cwchar>
 
 #include "base/guards.h"
-#include "base/platform.h"
 #include "base/optional_functions.h"
+#include "base/platform.h"
 #include "base/wide_files.h"
 
 namespace {

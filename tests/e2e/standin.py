@@ -40,6 +40,8 @@ OPEN, CONTROL, CLOSE = 1, 2, 3
 
 # Service states as the service manager numbers them.
 STOPPED, START_PENDING, STOP_PENDING, RUNNING, CONTINUE_PENDING, PAUSE_PENDING, PAUSED = range(1, 8)
+# The probe's answer when the service manager cannot tell.
+UNKNOWN = 0
 
 Request = namedtuple("Request", "kind device handle code input_length output_length access options share "
                                 "attributes data")
@@ -72,18 +74,10 @@ def sc_start(box, name):
         return
     deadline = time.monotonic() + 10
     while time.monotonic() < deadline:
-        if _sc_state(box, name) != STOPPED:
+        if service_state(box, name) not in (UNKNOWN, STOPPED):
             return
         time.sleep(0.25)
     box.wine("sc", "start", name)
-
-
-def _sc_state(box, name):
-    for line in box.wine("sc", "query", name).stdout.splitlines():
-        field, _, value = line.partition(":")
-        if field.strip() == "STATE":
-            return int(value.split()[0])
-    raise AssertionError(f"sc query {name} shows no state")
 
 
 # --- the driver ---------------------------------------------------------------
@@ -190,8 +184,8 @@ def set_service_report(box, state):
     box.reg_add(SERVICE_KEY, "ReportState", str(state), kind="REG_DWORD")
 
 
-def service_state(box):
-    return int(run_probe(box, "state", SERVICE).output[0].split("=")[1])
+def service_state(box, name=SERVICE):
+    return int(run_probe(box, "state", name).output[0].split("=")[1])
 
 
 def wait_service_state(box, state, timeout=20):

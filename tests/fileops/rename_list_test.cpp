@@ -15,7 +15,9 @@
 
 namespace {
 
-const char kPathsKey[] = "Software\\Tessival\\Common\\Paths";
+using enum RenameListStatus;
+
+const char PathsKey[] = "Software\\Tessival\\Common\\Paths";
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
@@ -81,6 +83,18 @@ ReadResult ReadList(size_t bodySize) {
     return result;
 }
 
+// An open in either mode fails with expected and hands over no body.
+void ExpectOpenRefused(RenameListStatus expected) {
+    for (const RenameListMode mode : {RenameListMode::Write, RenameListMode::Read}) {
+        SCOPED_TRACE(mode == RenameListMode::Write ? "write" : "read");
+        RenameListStatus status{-1};
+        UniqueMemory body(std::malloc(1));
+        EXPECT_EQ(OpenRenameList(mode, &body, &status).get(), nullptr);
+        EXPECT_EQ(status, expected);
+        EXPECT_EQ(body.get(), nullptr);
+    }
+}
+
 bool FolderIsEmpty(const std::string& folder) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
@@ -98,7 +112,7 @@ class RenameList : public ::testing::Test {
 protected:
     void SetUp() override { SetDirectory(RegistryFixture::Sz(dir_.path())); }
     void SetDirectory(const std::string& value, DWORD type = REG_SZ) {
-        registry_.Set(HKEY_LOCAL_MACHINE, kPathsKey, "Common", type, value);
+        registry_.Set(HKEY_LOCAL_MACHINE, PathsKey, "Common", type, value);
     }
     std::string ListPath() const { return dir_ / "PVXK.REN"; }
 
@@ -115,7 +129,7 @@ TEST_F(RenameList, WrittenListReadsBackWithItsPairs) {
         SYSTEM_INFO info;
         GetSystemInfo(&info);
         const DWORD before = GetTickCount();
-        ASSERT_EQ(WritePairs(pairs), RenameListStatus::Ok);
+        ASSERT_EQ(WritePairs(pairs), Ok);
         const DWORD after = GetTickCount();
 
         const std::string file = ReadWholeFile(ListPath());
@@ -132,7 +146,7 @@ TEST_F(RenameList, WrittenListReadsBackWithItsPairs) {
         EXPECT_EQ(header.checksum, Crc32(plain.data(), static_cast<uint32_t>(plain.size())));
 
         const ReadResult read = ReadList(plain.size());
-        EXPECT_EQ(read.status, RenameListStatus::Ok);
+        EXPECT_EQ(read.status, Ok);
         EXPECT_EQ(read.body, plain);
         // Every file of the list was closed again.
         EXPECT_TRUE(DeleteFileA(ListPath().c_str())) << GetLastError();
@@ -141,19 +155,19 @@ TEST_F(RenameList, WrittenListReadsBackWithItsPairs) {
 
 TEST_F(RenameList, OnePairMatchesTheScannersChecksum) {
     if (!Crc32IsBuilt()) GTEST_SKIP() << "Crc32 is still a placeholder in this build";
-    ASSERT_EQ(WritePairs({{"C:\\Old.exe", "C:\\New.exe"}}), RenameListStatus::Ok);
+    ASSERT_EQ(WritePairs({{"C:\\Old.exe", "C:\\New.exe"}}), Ok);
     const std::string file = ReadWholeFile(ListPath());
     EXPECT_EQ(file.size(), 16u + 10 + 1 + 10 + 1 + 1);
     EXPECT_EQ(HeaderOf(file).checksum, 0xF9E8DC41u);
 }
 
 TEST_F(RenameList, WritingStartsANewList) {
-    ASSERT_EQ(WritePairs({{"C:\\one", "C:\\two"}, {"C:\\three", "C:\\four"}}), RenameListStatus::Ok);
+    ASSERT_EQ(WritePairs({{"C:\\one", "C:\\two"}, {"C:\\three", "C:\\four"}}), Ok);
     const std::string plain = PlainBody({{"C:\\x", "C:\\y"}});
-    ASSERT_EQ(WritePairs({{"C:\\x", "C:\\y"}}), RenameListStatus::Ok);
+    ASSERT_EQ(WritePairs({{"C:\\x", "C:\\y"}}), Ok);
     EXPECT_EQ(ReadWholeFile(ListPath()).size(), 16 + plain.size());
     const ReadResult read = ReadList(plain.size());
-    EXPECT_EQ(read.status, RenameListStatus::Ok);
+    EXPECT_EQ(read.status, Ok);
     EXPECT_EQ(read.body, plain);
 }
 
@@ -163,8 +177,8 @@ TEST_F(RenameList, ReadingRefusesFilesOutsideTheSizeLimits) {
         size_t fileSize;
         RenameListStatus status;
     };
-    for (const Case c : {Case{0, RenameListStatus::TooShort}, Case{1, RenameListStatus::TooShort}, Case{16, RenameListStatus::TooShort}, Case{8193, RenameListStatus::TooLong},
-                         Case{8192, RenameListStatus::Ok}, Case{17 + pair.size(), RenameListStatus::Ok}}) {
+    for (const Case c : {Case{0, TooShort}, Case{1, TooShort}, Case{16, TooShort}, Case{8193, TooLong},
+                         Case{8192, Ok}, Case{17 + pair.size(), Ok}}) {
         SCOPED_TRACE(c.fileSize);
         if (c.fileSize <= 16) {
             WriteWholeFile(ListPath(), Header(0).substr(0, c.fileSize));
@@ -174,7 +188,7 @@ TEST_F(RenameList, ReadingRefusesFilesOutsideTheSizeLimits) {
         }
         const ReadResult read = ReadList(c.fileSize - 16);
         EXPECT_EQ(read.status, c.status);
-        if (c.status == RenameListStatus::Ok) {
+        if (c.status == Ok) {
             EXPECT_EQ(read.body.substr(0, pair.size()), pair);
         }
         EXPECT_TRUE(DeleteFileA(ListPath().c_str())) << GetLastError();
@@ -185,21 +199,21 @@ TEST_F(RenameList, AnyChangedBodyByteFailsTheChecksum) {
     if (!Crc32IsBuilt()) GTEST_SKIP() << "Crc32 is still a placeholder in this build";
     const Pairs pairs{{"C:\\Old.exe", "C:\\New.exe"}};
     const std::string plain = PlainBody(pairs);
-    ASSERT_EQ(WritePairs(pairs), RenameListStatus::Ok);
+    ASSERT_EQ(WritePairs(pairs), Ok);
     const std::string good = ReadWholeFile(ListPath());
     for (size_t at = 16; at < good.size(); ++at) {
         for (const unsigned char flip : {0x01, 0x80, 0xFF}) {
             std::string bad = good;
             bad[at] = static_cast<char>(bad[at] ^ flip);
             WriteWholeFile(ListPath(), bad);
-            EXPECT_EQ(ReadList(plain.size()).status, RenameListStatus::ChecksumMismatch) << "byte " << at << " ^ " << int{flip};
+            EXPECT_EQ(ReadList(plain.size()).status, ChecksumMismatch) << "byte " << at << " ^ " << int{flip};
         }
     }
     // The other header fields are not examined.
     std::string header = good;
     for (size_t at : {0u, 4u, 12u}) header[at] = static_cast<char>(header[at] ^ 0x55);
     WriteWholeFile(ListPath(), header);
-    EXPECT_EQ(ReadList(plain.size()).status, RenameListStatus::Ok);
+    EXPECT_EQ(ReadList(plain.size()).status, Ok);
 }
 
 TEST_F(RenameList, BodyNeedsAnEndAndWholePairs) {
@@ -208,22 +222,22 @@ TEST_F(RenameList, BodyNeedsAnEndAndWholePairs) {
         RenameListStatus status;
     };
     const Case cases[] = {
-        {std::string("C:\\a\0\0", 6), RenameListStatus::BadBody},               // one path, then the end
-        {std::string("C:\\a\0C:\\b\0C:\\c\0\0", 16), RenameListStatus::BadBody},  // three paths
-        {std::string("C:\\a\0C:\\b\0", 10), RenameListStatus::BadBody},          // no end
-        {"C:\\a", RenameListStatus::BadBody},                                      // no NUL at all
-        {std::string("\0", 1), RenameListStatus::BadBody},
-        {std::string("\0\0", 2), RenameListStatus::BadBody},  // an empty first path, then the end
-        {std::string("C:\\a\0C:\\b\0\0", 11), RenameListStatus::Ok},
-        {std::string("C:\\a\0C:\\b\0\0C:\\c\0", 15), RenameListStatus::Ok},  // after the end: ignored
-        {std::string("\0C:\\b\0\0", 7), RenameListStatus::Ok},               // an empty first string still counts
+        {std::string("C:\\a\0\0", 6), BadBody},               // one path, then the end
+        {std::string("C:\\a\0C:\\b\0C:\\c\0\0", 16), BadBody},  // three paths
+        {std::string("C:\\a\0C:\\b\0", 10), BadBody},          // no end
+        {"C:\\a", BadBody},                                      // no NUL at all
+        {std::string("\0", 1), BadBody},
+        {std::string("\0\0", 2), BadBody},  // an empty first path, then the end
+        {std::string("C:\\a\0C:\\b\0\0", 11), Ok},
+        {std::string("C:\\a\0C:\\b\0\0C:\\c\0", 15), Ok},  // after the end: ignored
+        {std::string("\0C:\\b\0\0", 7), Ok},               // an empty first string still counts
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.plain));
         WriteList(ListPath(), c.plain);
         const ReadResult read = ReadList(c.plain.size());
         EXPECT_EQ(read.status, c.status);
-        EXPECT_EQ(IsValidRenameListBody(c.plain.data(), static_cast<uint32_t>(c.plain.size())), c.status == RenameListStatus::Ok);
+        EXPECT_EQ(IsValidRenameListBody(c.plain.data(), static_cast<uint32_t>(c.plain.size())), c.status == Ok);
     }
 }
 
@@ -244,8 +258,8 @@ TEST_F(RenameList, FileNameJoinsTheScannersDirectory) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         SetDirectory(RegistryFixture::Sz(c.value));
-        EXPECT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), RenameListStatus::Ok);
-        EXPECT_EQ(ReadList(plain.size()).status, RenameListStatus::Ok);
+        EXPECT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), Ok);
+        EXPECT_EQ(ReadList(plain.size()).status, Ok);
         EXPECT_EQ(ReadWholeFile(c.listPath).size(), 16 + plain.size());
         EXPECT_TRUE(DeleteFileA(c.listPath.c_str())) << GetLastError();
     }
@@ -273,15 +287,9 @@ TEST_F(RenameList, NoDirectoryValueNoFile) {
         if (c.present) {
             SetDirectory(c.data, c.type);
         } else {
-            registry_.Remove(HKEY_LOCAL_MACHINE, kPathsKey, "Common");
+            registry_.Remove(HKEY_LOCAL_MACHINE, PathsKey, "Common");
         }
-        for (const RenameListMode mode : {RenameListMode::Write, RenameListMode::Read}) {
-            RenameListStatus status{-1};
-            UniqueMemory body(std::malloc(1));
-            EXPECT_EQ(OpenRenameList(mode, &body, &status).get(), nullptr);
-            EXPECT_EQ(status, RenameListStatus::NoScannerDirectory);
-            EXPECT_EQ(body.get(), nullptr);
-        }
+        ExpectOpenRefused(NoScannerDirectory);
         EXPECT_TRUE(FolderIsEmpty(dir_.path()));
     }
 }
@@ -336,17 +344,11 @@ TEST_F(RenameList, PathLongerThanMaxPathIsRefusedBeforeCreation) {
 
     for (const std::string& value : {fits, fits + "\\"}) {
         SetDirectory(RegistryFixture::Sz(value));
-        EXPECT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), RenameListStatus::Ok);
+        EXPECT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), Ok);
         EXPECT_TRUE(DeleteFileA((fits + "\\PVXK.REN").c_str())) << value.size() << " " << GetLastError();
     }
     SetDirectory(RegistryFixture::Sz(tooLong));
-    for (const RenameListMode mode : {RenameListMode::Write, RenameListMode::Read}) {
-        RenameListStatus status{-1};
-        UniqueMemory body(std::malloc(1));
-        EXPECT_EQ(OpenRenameList(mode, &body, &status).get(), nullptr);
-        EXPECT_EQ(status, RenameListStatus::OpenFailed);
-        EXPECT_EQ(body.get(), nullptr);
-    }
+    ExpectOpenRefused(OpenFailed);
     EXPECT_TRUE(FolderIsEmpty(tooLong));
     EXPECT_TRUE(FolderIsEmpty(folder));
 }
@@ -358,27 +360,27 @@ TEST_F(RenameList, PairMustBeReadableByTheScanner) {
     ASSERT_NE(list.get(), nullptr);
     FILE* const file = list.get();
     EXPECT_EQ(AddRenamePair(file, "", "C:\\b", &status), 0);
-    EXPECT_EQ(status, RenameListStatus::IoError);
+    EXPECT_EQ(status, IoError);
     EXPECT_EQ(AddRenamePair(file, "C:\\a", "", &status), 0);
-    EXPECT_EQ(status, RenameListStatus::IoError);
+    EXPECT_EQ(status, IoError);
     // 16 + 4001 + 4174 + 1 = 8192 bytes: the largest list the scanner reads.
     const std::string from(4000, 'a');
     const std::string to(4173, 'b');
     EXPECT_EQ(AddRenamePair(file, from.c_str(), (to + "b").c_str(), &status), 0);
-    EXPECT_EQ(status, RenameListStatus::IoError);
+    EXPECT_EQ(status, IoError);
     EXPECT_EQ(AddRenamePair(file, from.c_str(), to.c_str(), &status), 1);
-    EXPECT_EQ(status, RenameListStatus::Ok);
+    EXPECT_EQ(status, Ok);
     EXPECT_EQ(AddRenamePair(file, "C:\\a", "C:\\b", &status), 0);
-    EXPECT_EQ(status, RenameListStatus::IoError);
+    EXPECT_EQ(status, IoError);
     EXPECT_EQ(FinishRenameList(std::move(list), &status), 1);
-    EXPECT_EQ(status, RenameListStatus::Ok);
+    EXPECT_EQ(status, Ok);
     const std::string plain = PlainBody({{from, to}});
     EXPECT_EQ(ReadWholeFile(ListPath()).size(), 8192u);
     EXPECT_EQ(ReadList(plain.size()).body, plain);
 }
 
 TEST_F(RenameList, FailedFinishClosesTheFile) {
-    ASSERT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), RenameListStatus::Ok);
+    ASSERT_EQ(WritePairs({{"C:\\a", "C:\\b"}}), Ok);
     const std::string before = ReadWholeFile(ListPath());
     // A list opened for reading cannot be written to.
     RenameListStatus status{-1};
@@ -387,9 +389,9 @@ TEST_F(RenameList, FailedFinishClosesTheFile) {
     ASSERT_NE(file.get(), nullptr);
     body.reset();
     EXPECT_EQ(AddRenamePair(file.get(), "C:\\c", "C:\\d", &status), 0);
-    EXPECT_EQ(status, RenameListStatus::IoError);
+    EXPECT_EQ(status, IoError);
     EXPECT_EQ(FinishRenameList(std::move(file), &status), 0);
-    EXPECT_EQ(status, RenameListStatus::IoError);
+    EXPECT_EQ(status, IoError);
     EXPECT_EQ(ReadWholeFile(ListPath()), before);
     EXPECT_TRUE(DeleteFileA(ListPath().c_str())) << GetLastError();
 }
@@ -398,10 +400,10 @@ TEST_F(RenameList, OpenRefusesMissingListAndUnknownMode) {
     RenameListStatus status{-1};
     UniqueMemory body(std::malloc(1));
     EXPECT_EQ(OpenRenameList(RenameListMode::Read, &body, &status).get(), nullptr);
-    EXPECT_EQ(status, RenameListStatus::OpenFailed);
+    EXPECT_EQ(status, OpenFailed);
     EXPECT_EQ(body.get(), nullptr);
     EXPECT_EQ(OpenRenameList(RenameListMode{2}, &body, &status).get(), nullptr);
-    EXPECT_EQ(status, RenameListStatus::OpenFailed);
+    EXPECT_EQ(status, OpenFailed);
     EXPECT_TRUE(FolderIsEmpty(dir_.path()));
 }
 

@@ -22,6 +22,8 @@
 
 namespace {
 
+using enum ReplaceFileResult;
+
 const std::string Tag = "[QRTK - ReplaceFile]: ";
 const std::string Exist = "[QRTK - FileExist]: File ";
 
@@ -113,25 +115,25 @@ TEST_F(ReplaceFileTest, DeleteTracesEveryStepInOrder) {
         std::vector<std::string> lines;
         bool remains;
     } cases[] = {
-        {"missing.exe", Prep::Missing, ReplaceFileResult::NotFound, absent, false},
-        {"plain.exe", Prep::Plain, ReplaceFileResult::Done,
+        {"missing.exe", Prep::Missing, NotFound, absent, false},
+        {"plain.exe", Prep::Plain, Done,
          {Tag + "Delete operation ({s}).", Exist + "{s} exists.", Tag + "Src file exists ({s}).",
           Tag + "File was deleted ({s})."},
          false},
         // A folder is no file to delete, and no absent one either.
-        {"folder.exe", Prep::Directory, ReplaceFileResult::Failed,
+        {"folder.exe", Prep::Directory, Failed,
          {Tag + "Delete operation ({s}).", Exist + "{s} cannot be checked, error 5.",
           Tag + "Src file cannot be checked ({s})."},
          true},
         // Held however exclusively, the file is there: in use.
-        {"exclusive.exe", Prep::OpenedExclusively, ReplaceFileResult::Failed, refusedAtReboot, true},
+        {"exclusive.exe", Prep::OpenedExclusively, Failed, refusedAtReboot, true},
         // The read-only attribute would refuse the deletion: it goes first.
-        {"readonly.exe", Prep::ReadOnly, ReplaceFileResult::Done,
+        {"readonly.exe", Prep::ReadOnly, Done,
          {Tag + "Delete operation ({s}).", Exist + "{s} exists.", Tag + "Src file exists ({s}).",
           Tag + "Read-only attribute cleared ({s}).", Tag + "File was deleted ({s})."},
          false},
         // Denied access goes to the restart-time scheduler, which refuses here.
-        {"in-use.exe", Prep::HeldByOtherProgram, ReplaceFileResult::Failed, refusedAtReboot, true},
+        {"in-use.exe", Prep::HeldByOtherProgram, Failed, refusedAtReboot, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,7 +149,7 @@ TEST_F(ReplaceFileTest, DeleteTracesEveryStepInOrder) {
 // A device opens like a file but cannot be deleted, for another reason
 // than denied access (EINVAL): an error, not a file that is absent.
 TEST_F(ReplaceFileTest, DeleteFailingForAnotherReasonIsAnError) {
-    EXPECT_EQ(ReplaceFile("", "NUL", nullptr, 0), ReplaceFileResult::Failed);
+    EXPECT_EQ(ReplaceFile("", "NUL", nullptr, 0), Failed);
     EXPECT_EQ(TakeLines(), Expected({Tag + "Delete operation ({s}).", Exist + "{s} exists.",
                                      Tag + "Src file exists ({s}).", Tag + "Failed to delete the file ({s}).",
                                      Tag + "File cannot be deleted, error 22 ({s})."},
@@ -184,24 +186,25 @@ TEST_F(ReplaceFileTest, RenameTracesEveryStepInOrder) {
         bool destinationRemains;
         bool moved;  // the destination holds the source's old content
     } cases[] = {
-        {"missing source", Prep::Missing, Prep::Plain, ReplaceFileResult::NotFound,
-         {Tag + "Rename operation ({s} -> {d}).", Exist + "{s} does not exist.", Tag + "Src file does not exist ({s})."},
+        {"missing source", Prep::Missing, Prep::Plain, NotFound,
+         {Tag + "Rename operation ({s} -> {d}).", Exist + "{s} does not exist.",
+          Tag + "Src file does not exist ({s})."},
          false, true, false},
-        {"new name", Prep::Plain, Prep::Missing, ReplaceFileResult::Done, with({Exist + "{d} does not exist.", renamed}), false, true,
+        {"new name", Prep::Plain, Prep::Missing, Done, with({Exist + "{d} does not exist.", renamed}), false, true,
          true},
-        {"over an existing file", Prep::Plain, Prep::Plain, ReplaceFileResult::Done,
+        {"over an existing file", Prep::Plain, Prep::Plain, Done,
          with({Exist + "{d} exists.", Tag + "Dest file exists ({d}).", Tag + "Dest file deleted ({d}).", renamed}),
          false, true, true},
-        {"over a file in use", Prep::Plain, Prep::HeldByOtherProgram, ReplaceFileResult::Failed, destinationRefused, true, true, false},
-        {"over a read-only file", Prep::Plain, Prep::ReadOnly, ReplaceFileResult::Failed, destinationRefused, true, true, false},
-        {"source in use", Prep::HeldByOtherProgram, Prep::Missing, ReplaceFileResult::Failed,
+        {"over a file in use", Prep::Plain, Prep::HeldByOtherProgram, Failed, destinationRefused, true, true, false},
+        {"over a read-only file", Prep::Plain, Prep::ReadOnly, Failed, destinationRefused, true, true, false},
+        {"source in use", Prep::HeldByOtherProgram, Prep::Missing, Failed,
          with({Exist + "{d} does not exist.", renameFailed, renameRefused}), true, false, false},
         // The old destination is gone although the rename failed.
-        {"source in use over an existing file", Prep::HeldByOtherProgram, Prep::Plain, ReplaceFileResult::FailedDestinationRemoved,
+        {"source in use over an existing file", Prep::HeldByOtherProgram, Prep::Plain, FailedDestinationRemoved,
          with({Exist + "{d} exists.", Tag + "Dest file exists ({d}).", Tag + "Dest file deleted ({d}).", renameFailed,
                renameRefused}),
          true, false, false},
-        {"onto a folder", Prep::Plain, Prep::Directory, ReplaceFileResult::Failed,
+        {"onto a folder", Prep::Plain, Prep::Directory, Failed,
          with({Exist + "{d} cannot be checked, error 5.", Tag + "Dest file cannot be checked ({d})."}), true, true,
          false},
     };
@@ -247,7 +250,7 @@ TEST_F(ReplaceFileTest, RenameErrorsOtherThanDeniedAccessAreFailures) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteWholeFile(source, "kept");
-        EXPECT_EQ(ReplaceFile("", source.c_str(), c.destination.c_str(), 0), ReplaceFileResult::Failed);
+        EXPECT_EQ(ReplaceFile("", source.c_str(), c.destination.c_str(), 0), Failed);
         EXPECT_EQ(TakeLines(), Expected(c.lines, source, c.destination));
         EXPECT_EQ(ReadWholeFile(source), "kept");
     }
@@ -284,9 +287,9 @@ TEST_F(ReplaceFileTest, FileExistTellsAbsentFromUnknown) {
 TEST_F(ReplaceFileTest, PrefixIsJoinedToBothNamesWithoutSeparator) {
     const std::string prefix = dir_ / "pre";
     WriteWholeFile(prefix + "fix-a", "a");
-    EXPECT_EQ(ReplaceFile(prefix.c_str(), "fix-a", "fix-b", 0), ReplaceFileResult::Done);
+    EXPECT_EQ(ReplaceFile(prefix.c_str(), "fix-a", "fix-b", 0), Done);
     EXPECT_EQ(ReadWholeFile(prefix + "fix-b"), "a");
-    EXPECT_EQ(ReplaceFile(prefix.c_str(), "fix-b", nullptr, 0), ReplaceFileResult::Done);
+    EXPECT_EQ(ReplaceFile(prefix.c_str(), "fix-b", nullptr, 0), Done);
     EXPECT_FALSE(Present(prefix + "fix-b"));
     EXPECT_EQ(TakeLines()[0], Tag + "Rename operation (" + prefix + "fix-a -> " + prefix + "fix-b).");
 }
@@ -300,11 +303,11 @@ TEST_F(ReplaceFileTest, PathThatDoesNotFitIsRefusedWhole) {
     const std::string over(264 - prefix.size(), 'o');
     const std::string huge(5000, 'x');
 
-    EXPECT_EQ(ReplaceFile(prefix.c_str(), fits.c_str(), nullptr, 0), ReplaceFileResult::Failed);
+    EXPECT_EQ(ReplaceFile(prefix.c_str(), fits.c_str(), nullptr, 0), Failed);
     EXPECT_EQ(TakeLines(), Expected({Tag + "Delete operation ({s}).", Exist + "{s} cannot be checked, error 206.",
                                      Tag + "Src file cannot be checked ({s})."},
                                     prefix + fits));
-    EXPECT_EQ(ReplaceFile(prefix.c_str(), fits.c_str(), fits.c_str(), 0), ReplaceFileResult::Failed);
+    EXPECT_EQ(ReplaceFile(prefix.c_str(), fits.c_str(), fits.c_str(), 0), Failed);
     EXPECT_EQ(TakeLines().front(), Tag + "Rename operation (" + prefix + fits + " -> " + prefix + fits + ").");
 
     WriteWholeFile(prefix + "short", "kept");
@@ -320,13 +323,13 @@ TEST_F(ReplaceFileTest, PathThatDoesNotFitIsRefusedWhole) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(ReplaceFile(prefix.c_str(), c.source, c.destination, 0), ReplaceFileResult::Failed);
+        EXPECT_EQ(ReplaceFile(prefix.c_str(), c.source, c.destination, 0), Failed);
         EXPECT_EQ(TakeLines(), std::vector<std::string>{Tag + "Path is too long (" + prefix + c.named + ")."});
         EXPECT_EQ(ReadWholeFile(prefix + "short"), "kept");
     }
     // Far beyond every limit: the trace line is cut, the path never.
-    EXPECT_EQ(ReplaceFile("", huge.c_str(), nullptr, 0), ReplaceFileResult::Failed);
-    EXPECT_EQ(ReplaceFile(huge.c_str(), huge.c_str(), huge.c_str(), 0), ReplaceFileResult::Failed);
+    EXPECT_EQ(ReplaceFile("", huge.c_str(), nullptr, 0), Failed);
+    EXPECT_EQ(ReplaceFile(huge.c_str(), huge.c_str(), huge.c_str(), 0), Failed);
     EXPECT_EQ(ReadWholeFile(prefix + "short"), "kept");
 }
 
@@ -421,7 +424,9 @@ std::string Granted(PSECURITY_DESCRIPTOR descriptor) {
         if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) return "unreadable entry";
         const PSID sid = &ace->SidStart;
         std::string text = "S-1-5";
-        for (DWORD n = 0; n < *GetSidSubAuthorityCount(sid); ++n) text += "-" + std::to_string(*GetSidSubAuthority(sid, n));
+        for (DWORD n = 0; n < *GetSidSubAuthorityCount(sid); ++n) {
+            text += "-" + std::to_string(*GetSidSubAuthority(sid, n));
+        }
         if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || ace->Mask != FILE_ALL_ACCESS) text += "(other)";
         granted += (granted.empty() ? "" : " ") + text;
     }
@@ -439,11 +444,12 @@ TEST_F(ReplaceFileTest, IdentityDecidesOnNtAndContentOn9x) {
         bool stillRecognised;
         ReplaceFileResult result;
     } cases[] = {
-        {1, true, true, ReplaceFileResult::Done},   {1, false, true, ReplaceFileResult::Failed}, {1, true, false, ReplaceFileResult::Failed},
-        {0, true, true, ReplaceFileResult::Done},   {0, false, true, ReplaceFileResult::Done},   {0, true, false, ReplaceFileResult::Failed},
+        {1, true, true, Done},   {1, false, true, Failed}, {1, true, false, Failed},
+        {0, true, true, Done},   {0, false, true, Done},   {0, true, false, Failed},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "nt=" << c.nt << " same=" << c.sameIdentity << " still=" << c.stillRecognised);
+        SCOPED_TRACE(testing::Message() << "nt=" << c.nt << " same=" << c.sameIdentity
+                                        << " still=" << c.stillRecognised);
         SetProbeAnswer(ProbeKind, c.nt ? PlatformCode(PlatformKind::Nt) : PlatformCode(PlatformKind::Win9x));
         const std::string path = dir_ / "identity.exe";
         WriteWholeFile(path, "MZ worm");
@@ -452,7 +458,7 @@ TEST_F(ReplaceFileTest, IdentityDecidesOnNtAndContentOn9x) {
         EXPECT_EQ(DeleteRecognisedFile(path.c_str(), recognised, c.stillRecognised ? AnyContent : NoContent, 0),
                   c.result);
         EXPECT_FALSE(recognised.handle) << "the recognising handle was kept";
-        EXPECT_EQ(GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES, c.result == ReplaceFileResult::Done);
+        EXPECT_EQ(GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES, c.result == Done);
         DeleteFileA(path.c_str());
     }
 }
@@ -502,25 +508,25 @@ TEST_F(RestartSafety, OnlyPathsNoUserCanChangeAreLeftForTheRestart) {
         Restart restart;
         std::vector<std::string> lines;  // after "Src file exists"
     } cases[] = {
-        {"running program in a user's folder", dir_ / "running.exe", Hold::Running, ReplaceFileResult::DoneAtReboot,
+        {"running program in a user's folder", dir_ / "running.exe", Hold::Running, DoneAtReboot,
          Restart::MovedOutOfReach, {Tag + "Failed to delete the file ({s})."}},
-        {"held with delete sharing in a user's folder", dir_ / "shared.exe", Hold::WithDeleteAccess, ReplaceFileResult::DoneAtReboot,
+        {"held with delete sharing in a user's folder", dir_ / "shared.exe", Hold::WithDeleteAccess, DoneAtReboot,
          Restart::MovedOutOfReach, {Tag + "Failed to delete the file ({s})."}},
-        {"held without delete sharing in a user's folder", dir_ / "held.exe", Hold::WithoutDeleteSharing, ReplaceFileResult::Failed,
+        {"held without delete sharing in a user's folder", dir_ / "held.exe", Hold::WithoutDeleteSharing, Failed,
          Restart::Nothing,
          {Tag + "Failed to delete the file ({s}).",
           Tag + "File cannot be moved out of users' reach, error 32: nothing is scheduled ({s})."}},
         {"held without delete sharing in the system folder", system + "\\ravlok-held.exe",
-         Hold::WithoutDeleteSharing, ReplaceFileResult::DoneAtReboot, Restart::ByName,
+         Hold::WithoutDeleteSharing, DoneAtReboot, Restart::ByName,
          {Tag + "Failed to delete the file ({s}).", Tag + "File will be deleted during reboot ({s})."}},
         // Another program that may undo a deletion: the file stays until the restart.
         {"held with delete access in the system folder", system + "\\ravlok-shared.exe", Hold::WithDeleteAccess,
-         ReplaceFileResult::DoneAtReboot, Restart::ByName,
+         DoneAtReboot, Restart::ByName,
          {Tag + "Failed to delete the file ({s}).", Tag + "File will be deleted during reboot ({s})."}},
-        {"in a user's folder, not held", dir_ / "plain.exe", Hold::None, ReplaceFileResult::Done, Restart::Nothing,
+        {"in a user's folder, not held", dir_ / "plain.exe", Hold::None, Done, Restart::Nothing,
          {Tag + "File was deleted ({s})."}},
         // A reader that shares deletion keeps the file until it lets go.
-        {"read by another who shares deletion", dir_ / "read.exe", Hold::ReadSharingAll, ReplaceFileResult::DoneAtReboot,
+        {"read by another who shares deletion", dir_ / "read.exe", Hold::ReadSharingAll, DoneAtReboot,
          Restart::Nothing,
          {Tag + "File will be deleted when other programs close it, at the latest at the restart ({s})."}},
     };
@@ -554,7 +560,8 @@ TEST_F(RestartSafety, OnlyPathsNoUserCanChangeAreLeftForTheRestart) {
         added.erase(added.begin(), added.begin() + static_cast<std::ptrdiff_t>(std::min(known, added.size())));
         // The program's folder and the name it chose are its own: read from the trace.
         const std::string movedPrefix = Tag + "File moved out of users' reach (" + c.path + " -> ";
-        const auto movedLine = std::ranges::find_if(lines, [&](const std::string& l) { return l.starts_with(movedPrefix); });
+        const auto movedLine =
+            std::ranges::find_if(lines, [&](const std::string& l) { return l.starts_with(movedPrefix); });
         std::string moved;
         std::vector<std::string> expected = {Tag + "Delete operation ({s}).", Exist + "{s} exists.",
                                              Tag + "Src file exists ({s})."};
@@ -580,14 +587,15 @@ TEST_F(RestartSafety, OnlyPathsNoUserCanChangeAreLeftForTheRestart) {
                                                           : std::vector<std::string>{});
         }
         // The restart-time scheduler's own lines are its business.
-        std::erase_if(lines, [](const std::string& l) { return l.starts_with("[QRTK - AddFileToAutomaticRenameList]"); });
+        std::erase_if(lines,
+                      [](const std::string& l) { return l.starts_with("[QRTK - AddFileToAutomaticRenameList]"); });
         EXPECT_EQ(lines, Expected(expected, c.path));
-        EXPECT_EQ(Present(c.path), c.restart == Restart::ByName || c.result == ReplaceFileResult::Failed || reader);
+        EXPECT_EQ(Present(c.path), c.restart == Restart::ByName || c.result == Failed || reader);
 
         running.reset();
         holder.reset();
         reader.reset();
-        EXPECT_EQ(Present(c.path), c.restart == Restart::ByName || c.result == ReplaceFileResult::Failed);
+        EXPECT_EQ(Present(c.path), c.restart == Restart::ByName || c.result == Failed);
         if (c.restart != Restart::MovedOutOfReach) DeleteFileA(c.path.c_str());
     }
 }
@@ -614,7 +622,7 @@ TEST_F(RestartSafety, PathOutsideTheCodePageGoesWhole) {
         const std::string shown = ShowPath(path.c_str()).text;
         TakeLines();
 
-        EXPECT_EQ(DeleteRecognisedFile(path.c_str(), recognised, AnyContent, 0), run ? ReplaceFileResult::DoneAtReboot : ReplaceFileResult::Done);
+        EXPECT_EQ(DeleteRecognisedFile(path.c_str(), recognised, AnyContent, 0), run ? DoneAtReboot : Done);
         const std::vector<std::string> lines = TakeLines();
         ASSERT_GE(lines.size(), 4u);
         EXPECT_EQ(lines[0], Tag + "Delete operation (" + shown + ").");

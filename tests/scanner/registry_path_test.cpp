@@ -13,22 +13,22 @@
 
 namespace {
 
-const char kPortiva[] = "Software\\Tessival\\Norvane\\Portiva";
+const char PortivaKey[] = "Software\\Tessival\\Norvane\\Portiva";
 #define PORTIVA "HKEY_LOCAL_MACHINE\\Software\\Tessival\\Norvane\\Portiva"
-const char kRootValue[] = "RavlokfixRootValue";
+const char RootValue[] = "RavlokfixRootValue";
 
 class RegistryPathValues : public ::testing::Test {
 protected:
     void SetUp() override {
         using R = RegistryFixture;
-        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "DeviceName", REG_SZ, R::Sz("PV95"));
-        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "", REG_SZ, R::Sz("default"));
-        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "Name", REG_SZ, R::Sz("plain"));
-        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "Name\t", REG_SZ, R::Sz("tab"));
-        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "Name ", REG_SZ, R::Sz("space"));
-        registry_.Set(HKEY_LOCAL_MACHINE, kPortiva, "Twenty", REG_BINARY, std::string("0123456789abcdefghij"));
-        registry_.Remove(HKEY_LOCAL_MACHINE, kPortiva, "Missing");
-        registry_.Set(HKEY_CURRENT_USER, "", kRootValue, REG_SZ, R::Sz("under root"));
+        registry_.Set(HKEY_LOCAL_MACHINE, PortivaKey, "DeviceName", REG_SZ, R::Sz("PV95"));
+        registry_.Set(HKEY_LOCAL_MACHINE, PortivaKey, "", REG_SZ, R::Sz("default"));
+        registry_.Set(HKEY_LOCAL_MACHINE, PortivaKey, "Name", REG_SZ, R::Sz("plain"));
+        registry_.Set(HKEY_LOCAL_MACHINE, PortivaKey, "Name\t", REG_SZ, R::Sz("tab"));
+        registry_.Set(HKEY_LOCAL_MACHINE, PortivaKey, "Name ", REG_SZ, R::Sz("space"));
+        registry_.Set(HKEY_LOCAL_MACHINE, PortivaKey, "Twenty", REG_BINARY, std::string("0123456789abcdefghij"));
+        registry_.Remove(HKEY_LOCAL_MACHINE, PortivaKey, "Missing");
+        registry_.Set(HKEY_CURRENT_USER, "", RootValue, REG_SZ, R::Sz("under root"));
     }
     RegistryFixture registry_;
 };
@@ -89,7 +89,7 @@ TEST_F(RegistryPathValues, OpenHandsOverKeyAndOwnedValueName) {
     ASSERT_EQ(OpenRegistryPath("HKEY_CURRENT_USER\\\\RavlokfixRootValue  ", &opened), 0);
     EXPECT_EQ(opened.key, HKEY_CURRENT_USER);
     EXPECT_TRUE(opened.keyIsRoot);
-    EXPECT_STREQ(opened.ValueName(), kRootValue);
+    EXPECT_STREQ(opened.ValueName(), RootValue);
     // The root belongs to the process: nothing of it is owned.
     EXPECT_FALSE(opened.owner);
 

@@ -46,14 +46,19 @@ void ChildProcess::WaitUntilWalkable() {
     }
 }
 
-ChildProcess::~ChildProcess() {
-    if (!running()) return;
+void ChildProcess::EndAndClose() {
     if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
         TerminateProcess(process_.hProcess, 99);
         WaitForSingleObject(process_.hProcess, 10000);
     }
     CloseHandle(process_.hProcess);
     CloseHandle(process_.hThread);
+    process_.hProcess = nullptr;
+    process_.hThread = nullptr;
+}
+
+ChildProcess::~ChildProcess() {
+    if (running()) EndAndClose();
 }
 
 DWORD ChildProcess::WaitForExit(DWORD milliseconds) {
@@ -66,12 +71,7 @@ DWORD ChildProcess::WaitForExit(DWORD milliseconds) {
 
 void ChildProcess::EndAndForget() {
     if (!running()) return;
-    TerminateProcess(process_.hProcess, 99);
-    WaitForSingleObject(process_.hProcess, 10000);
-    CloseHandle(process_.hProcess);
-    CloseHandle(process_.hThread);
-    process_.hProcess = nullptr;
-    process_.hThread = nullptr;
+    EndAndClose();
     // Wine keeps an ended process's id open for a short while.
     for (int i = 0; i < 400; ++i) {
         HANDLE again = OpenProcess(PROCESS_TERMINATE, FALSE, process_.dwProcessId);

@@ -39,6 +39,8 @@ public:
 private:
     void Start(const std::wstring& path);
     void WaitUntilWalkable();
+    // Ends the child if it still runs and closes its handles.
+    void EndAndClose();
 
     std::string path_;
     PROCESS_INFORMATION process_{};

@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr char kServiceName[] = "Norvane Portiva";
-constexpr char kServiceKey[] = "System\\CurrentControlSet\\Services\\Norvane Portiva";
+constexpr char ServiceName[] = "Norvane Portiva";
+constexpr char ServiceKey[] = "System\\CurrentControlSet\\Services\\Norvane Portiva";
 
 SERVICE_STATUS_HANDLE statusHandle;
 HANDLE stopEvent;
@@ -17,7 +17,7 @@ HANDLE stopEvent;
 DWORD WantedState() {
     DWORD state = SERVICE_RUNNING;
     DWORD size = sizeof state;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kServiceKey, "ReportState", RRF_RT_REG_DWORD, nullptr, &state, &size) !=
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, ServiceKey, "ReportState", RRF_RT_REG_DWORD, nullptr, &state, &size) !=
             ERROR_SUCCESS ||
         state < SERVICE_STOPPED || state > SERVICE_PAUSED) {
         state = SERVICE_RUNNING;
@@ -40,7 +40,7 @@ DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
 }
 
 void WINAPI ServiceMain(DWORD, char**) {
-    statusHandle = RegisterServiceCtrlHandlerExA(kServiceName, Control, nullptr);
+    statusHandle = RegisterServiceCtrlHandlerExA(ServiceName, Control, nullptr);
     if (statusHandle == nullptr) return;
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     // The service manager takes only start-pending or running as the first report.
@@ -60,6 +60,6 @@ void WINAPI ServiceMain(DWORD, char**) {
 }  // namespace
 
 int main() {
-    SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(kServiceName), ServiceMain}, {nullptr, nullptr}};
+    SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(ServiceName), ServiceMain}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherA(table) ? 0 : 1;
 }
