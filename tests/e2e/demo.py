@@ -36,6 +36,8 @@ class DemoMachine(Sandbox):
         if WINE == WINE64:
             self.env["WINELOADER"] = WINE64
         self.stderr_log = self.prefix + "-wine.log"
+        self.started = []
+        self.kept = False
         self.worm = None
         self.holder = None
 

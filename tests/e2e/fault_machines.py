@@ -109,13 +109,14 @@ def obey_file_permissions(box):
     """Restarts the machine's server without the superuser's right to read and
     write every file: the server opens the files for its programs, which
     from now on meet each file's permissions as an ordinary user would (the
-    tests run as root, for whom Wine ignores them)."""
+    tests run as root, for whom Wine ignores them). That server is kept up."""
     box.stop()
     command = ["wineserver", "-p"]
     if os.geteuid() == 0:
         command = ["setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--"] + command
     subprocess.run(command, env=box.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, check=True)
+    box.kept = True
 
 
 def set_key_dacl(box, key, sddl):

@@ -62,6 +62,9 @@ class Sandbox:
         if WINE == WINE64:
             self.env["WINELOADER"] = WINE64
         self.stderr_log = os.path.join(self.prefix, "wine-stderr.log")
+        # The programs started in the background, and whether the server is kept up.
+        self.started = []
+        self.kept = False
 
     # --- places on the machine -------------------------------------------
     @property
@@ -140,19 +143,32 @@ class Sandbox:
             run_env.update(env)
         err = open(self.stderr_log, "ab")
         try:
-            return subprocess.Popen([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
-                                    stdin=subprocess.DEVNULL, cwd=cwd)
+            process = subprocess.Popen([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
+                                       stdin=subprocess.DEVNULL, cwd=cwd)
         finally:
             err.close()
+        self.started.append(process)
+        return process
 
     def run_program(self, *args, program=PROGRAM, env=None, cwd=None):
         """Runs the tool; returns its exit code and its console output (CR LF folded)."""
         run_env = dict(self.env)
         if env:
             run_env.update(env)
-        with open(self.stderr_log, "ab") as err:
-            proc = subprocess.run([WINE, program, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
-                                  stdin=subprocess.DEVNULL, timeout=300, cwd=cwd)
+        # The tool prints before it acts (its banner, usage or refusal) unless
+        # /QUIET silences it: a run that printed nothing, or only Wine's
+        # launch failure, never started, and is run again.
+        quiet = any(arg.upper() == "/QUIET" for arg in args)
+        for _ in range(LAUNCH_ATTEMPTS):
+            with open(self.stderr_log, "ab") as err:
+                proc = subprocess.run([WINE, program, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
+                                      stdin=subprocess.DEVNULL, timeout=300, cwd=cwd)
+                started = proc.stdout and not proc.stdout.startswith(LAUNCH_FAILED)
+                if started or (quiet and not proc.stdout):
+                    break
+                err.write(f"harness: {program} did not start (exit {proc.returncode}, "
+                          f"printed {proc.stdout[:80]!r})\n".encode())
+            time.sleep(0.5)
         return Result(proc.returncode, proc.stdout.decode("latin-1").replace("\r\n", "\n"))
 
     def run_traced(self, *args, run=None, **kwargs):
@@ -164,12 +180,33 @@ class Sandbox:
         return res, self.trace_since(mark)
 
     def keep_server(self):
-        """Keeps this prefix's server (and so its drivers and services) up."""
-        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        """Keeps this prefix's server (and so its drivers and services) up
+        until the machine stops. A server that already runs cannot be told
+        so (wineserver -p then exits with 2), and it ends a few seconds after
+        its last program, taking the services with it: on a loaded machine,
+        between two commands. So it is ended first, which only a test that
+        has started none of its programs yet may ask for."""
+        if self.kept:
+            return
+        if self._start_persistent_server() != 0:
+            running = [process.args for process in self.started if process.poll() is None]
+            if running:
+                raise AssertionError(f"keep_server() would end the test's programs {running}")
+            self.stop()
+            code = self._start_persistent_server()
+            if code != 0:
+                raise AssertionError(f"wineserver -p failed with {code}")
+        self.kept = True
+
+    def _start_persistent_server(self):
+        return subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
     def restart(self):
-        """Carries out the work pending for the next restart."""
+        """Carries out the work pending for the next restart. A server kept
+        up never goes idle: it ends first, as every program does at a restart."""
+        if self.kept:
+            self.stop()
         self.wine("wineboot", "-r")
         self.wait_server_idle()
 
@@ -177,8 +214,11 @@ class Sandbox:
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
 
     def stop(self):
+        """Ends the server and every program of the machine."""
         subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wait_server_idle()
+        self.kept = False
 
     def close(self):
         self.stop()
