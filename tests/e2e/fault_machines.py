@@ -83,10 +83,11 @@ class Infection:
 
 
 def start_program(test, box, windows_path, seen_as=None):
-    """Starts a program of the machine for a minute and waits until a process
+    """Starts a program of the machine for ten minutes (a loaded machine can
+    take minutes over one test; the test's end ends it) and waits until a process
     walk sees it (by the path seen_as, when the walk cannot hold the whole)."""
     box.keep_server()
-    process = box.start(windows_path, "60000")
+    process = box.start(windows_path, "600000")
 
     def end():
         if process.poll() is None:
