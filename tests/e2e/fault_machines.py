@@ -6,7 +6,6 @@ given length, and the debugger output of a run."""
 import codecs
 import os
 import re
-import subprocess
 from collections import namedtuple
 
 from messages import FOUND_IN_MEMORY, REMOVED, after_banner
@@ -112,12 +111,8 @@ def obey_file_permissions(box):
     from now on meet each file's permissions as an ordinary user would (the
     tests run as root, for whom Wine ignores them). That server is kept up."""
     box.stop()
-    command = ["wineserver", "-p"]
-    if os.geteuid() == 0:
-        command = ["setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--"] + command
-    subprocess.run(command, env=box.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, check=True)
-    box.kept = True
+    box.keep_server(("setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--")
+                    if os.geteuid() == 0 else ())
 
 
 def set_key_dacl(box, key, sddl):

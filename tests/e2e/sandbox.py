@@ -108,18 +108,9 @@ class Sandbox:
     def wine(self, *args, env=None, check=True, timeout=120, stdin=subprocess.DEVNULL, own_session=False):
         """own_session: in a session of its own, so that signals Wine sends to
         its process group (console events) reach no other test's programs."""
-        run_env = dict(self.env)
-        if env:
-            run_env.update(env)
-        for _ in range(LAUNCH_ATTEMPTS):
-            with open(self.stderr_log, "ab") as err:
-                proc = subprocess.run([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
-                                      stdin=stdin, timeout=timeout, start_new_session=own_session)
-            # Wine's launcher now and then fails to start a builtin program of
-            # a busy prefix at all; the program itself never ran: again.
-            if proc.returncode == 0 or not proc.stdout.startswith(LAUNCH_FAILED):
-                break
-            time.sleep(0.5)
+        # A builtin program that Wine's launcher could not start never ran.
+        proc = self._run_started([WINE, *args], env, lambda out, code: code == 0 or not out.startswith(LAUNCH_FAILED),
+                                 stdin=stdin, timeout=timeout, start_new_session=own_session)
         if check and proc.returncode != 0:
             raise AssertionError(f"wine {args} failed with {proc.returncode}: {proc.stdout!r}; "
                                  f"stderr ends {self.stderr_tail()!r}")
@@ -135,6 +126,24 @@ class Sandbox:
                 return err.read().decode("latin-1")
         except OSError:
             return ""
+
+    def _run_started(self, command, env, ran, **kwargs):
+        """Runs a command of the machine; one that ran(stdout, exit code)
+        says never started (a busy prefix's launcher now and then fails) is
+        run again, up to LAUNCH_ATTEMPTS times, each failure noted in the
+        machine's Wine log."""
+        run_env = dict(self.env)
+        if env:
+            run_env.update(env)
+        for _ in range(LAUNCH_ATTEMPTS):
+            with open(self.stderr_log, "ab") as err:
+                proc = subprocess.run(command, env=run_env, stdout=subprocess.PIPE, stderr=err, **kwargs)
+                if ran(proc.stdout, proc.returncode):
+                    break
+                err.write(f"harness: {command[1]} did not start (exit {proc.returncode}, "
+                          f"printed {proc.stdout[:80]!r})\n".encode())
+            time.sleep(0.5)
+        return proc
 
     def start(self, *args, env=None, cwd=None):
         """Starts a Windows program and returns at once (a subprocess.Popen)."""
@@ -152,23 +161,15 @@ class Sandbox:
 
     def run_program(self, *args, program=PROGRAM, env=None, cwd=None):
         """Runs the tool; returns its exit code and its console output (CR LF folded)."""
-        run_env = dict(self.env)
-        if env:
-            run_env.update(env)
         # The tool prints before it acts (its banner, usage or refusal) unless
         # /QUIET silences it: a run that printed nothing, or only Wine's
-        # launch failure, never started, and is run again.
+        # launch failure, never started.
         quiet = any(arg.upper() == "/QUIET" for arg in args)
-        for _ in range(LAUNCH_ATTEMPTS):
-            with open(self.stderr_log, "ab") as err:
-                proc = subprocess.run([WINE, program, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
-                                      stdin=subprocess.DEVNULL, timeout=300, cwd=cwd)
-                started = proc.stdout and not proc.stdout.startswith(LAUNCH_FAILED)
-                if started or (quiet and not proc.stdout):
-                    break
-                err.write(f"harness: {program} did not start (exit {proc.returncode}, "
-                          f"printed {proc.stdout[:80]!r})\n".encode())
-            time.sleep(0.5)
+
+        def ran(out, _code):
+            return (out and not out.startswith(LAUNCH_FAILED)) or (quiet and not out)
+
+        proc = self._run_started([WINE, program, *args], env, ran, stdin=subprocess.DEVNULL, timeout=300, cwd=cwd)
         return Result(proc.returncode, proc.stdout.decode("latin-1").replace("\r\n", "\n"))
 
     def run_traced(self, *args, run=None, **kwargs):
@@ -179,27 +180,28 @@ class Sandbox:
         res = (run or self.run_program)(*args, **kwargs)
         return res, self.trace_since(mark)
 
-    def keep_server(self):
+    def keep_server(self, wrapper=()):
         """Keeps this prefix's server (and so its drivers and services) up
-        until the machine stops. A server that already runs cannot be told
+        until the machine stops; wrapper: a command that starts the server
+        (e.g. with fewer rights). A server that already runs cannot be told
         so (wineserver -p then exits with 2), and it ends a few seconds after
         its last program, taking the services with it: on a loaded machine,
         between two commands. So it is ended first, which only a test that
         has started none of its programs yet may ask for."""
         if self.kept:
             return
-        if self._start_persistent_server() != 0:
+        if self._start_persistent_server(wrapper) != 0:
             running = [process.args for process in self.started if process.poll() is None]
             if running:
                 raise AssertionError(f"keep_server() would end the test's programs {running}")
             self.stop()
-            code = self._start_persistent_server()
+            code = self._start_persistent_server(wrapper)
             if code != 0:
                 raise AssertionError(f"wineserver -p failed with {code}")
         self.kept = True
 
-    def _start_persistent_server(self):
-        return subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+    def _start_persistent_server(self, wrapper):
+        return subprocess.run([*wrapper, "wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
     def restart(self):
