@@ -57,7 +57,9 @@ constexpr char UsageText[] =
     "  2   an infection was found and removed; a restart completes the removal\n"
     "  3   an infection was found, and an error occurred while removing it\n"
     "  4   /REPORT: an infection was found; nothing was changed\n"
-    "  5   /REPORT: the check could not be completed; nothing was changed\n"
+    "  5   the check could not be completed: no infection was found, but some\n"
+    "      program or file could not be checked (the trace log says which);\n"
+    "      with /REPORT nothing was changed\n"
     "  87  an argument was refused; nothing was changed\n";
 
 // Windows's own code for a bad parameter: deployment consoles show it as
@@ -159,7 +161,12 @@ int RavlokfixMain(int argc, char** argv) {
     const RunOutcome outcome = CurrentRunOutcome();
     int code = 0;
     if (!SilentMode) {
-        if (outcome.infection == 0) {
+        if (outcome.infection == 0 && outcome.unchecked != 0) {
+            // Nothing found where the tool could look: no verdict on the rest.
+            ShowOutcome("The check could not be completed: see the trace log.\n",
+                        "The check could not be completed.\n");
+            code = static_cast<int>(ReportCode::Incomplete);
+        } else if (outcome.infection == 0) {
             fputs("No infection found\n", stdout);
         } else {
             if (outcome.errors != 0) {
@@ -177,9 +184,9 @@ int RavlokfixMain(int argc, char** argv) {
                             "Restarting the computer is needed to complete the disinfection process.\n");
             }
         }
-        // A file that could not be read may be the worm: neither verdict
-        // above covers it.
-        if (outcome.unchecked != 0) {
+        // A file that could not be read may be another copy: the verdict
+        // above does not cover it.
+        if (outcome.infection != 0 && outcome.unchecked != 0) {
             ShowOutcome("Some checks could not be made: see the trace log.\n", "Some checks could not be made.\n");
         }
     }

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/footprint.h"
@@ -15,6 +16,7 @@
 #include "trace/trace.h"
 
 namespace {
+
 
 // Every line of a report run carries these marks, so that neither its
 // console nor its trace can be taken for a removal run's.
@@ -53,16 +55,28 @@ void Incomplete(ReportTally* tally, const char* format, ...) {  // NOLINT(cert-d
     va_end(args);
 }
 
-int32_t ReportProcess(const wchar_t* widePath, int32_t /*reserved*/, uint32_t processId, uint64_t /*startTime*/,
+int32_t ReportProcess(const wchar_t* widePath, int32_t /*reserved*/, uint32_t processId, uint64_t startTime,
                       void* context) {
     auto* tally = static_cast<ReportTally*>(context);
-    const RecognitionResult recognition = RecogniseFile(widePath);
-    const DisplayedPath shown = ShowPath(widePath);
+    UniqueMemory whereBuffer(malloc(ProgramPathUnits * sizeof(wchar_t)));
+    if (!whereBuffer) {
+        Incomplete(tally, "Process %s (PID=0x%x) cannot be checked: no memory is left.", ShowPath(widePath).text,
+                   processId);
+        return 0;
+    }
+    auto* const where = static_cast<wchar_t*>(whereBuffer.get());
+    const RecognitionResult recognition =
+        RecogniseRunningProgram(RecogniseFile, widePath, processId, startTime, where, ProgramPathUnits);
+    const DisplayedPath shown = ShowPath(where);
     const char* path = shown.text;
     if (recognition.verdict == Recognition::Worm) {
         ++tally->findings;
         Tell("worm process running: %s (PID=0x%x), left running", path, processId);
         return 1;
+    }
+    if (recognition.verdict == Recognition::Unreadable && recognition.notRead != nullptr) {
+        Incomplete(tally, "Process %s (PID=0x%x) cannot be checked: %s.", path, processId, recognition.notRead);
+        return 0;
     }
     if (recognition.verdict == Recognition::Unreadable) {
         Incomplete(tally, "Process %s (PID=0x%x) cannot be checked (error %ld): its program file cannot be read.",
@@ -76,6 +90,7 @@ int32_t ReportProcess(const wchar_t* widePath, int32_t /*reserved*/, uint32_t pr
 void ReportProcesses(ReportTally* tally) {
     const int isNt = IsWindowsNT();
     int32_t walked = 0;
+    uint32_t notExamined = 0;
     {
         const DebugPrivilegeForWalk privilege(isNt);
         if (isNt && !privilege.enabled) {
@@ -83,8 +98,10 @@ void ReportProcesses(ReportTally* tally) {
             Incomplete(tally, "The debug privilege cannot be enabled (error %ld): other users' processes may be missed.",
                        static_cast<long>(error));
         }
-        walked = EnumerateProcesses(isNt, ReportProcess, tally);
+        walked = EnumerateProcesses(isNt, ReportProcess, tally, &notExamined);
     }
+    // The walk traced each process it could not examine, with its reason.
+    tally->incomplete += static_cast<int32_t>(notExamined);
     if (!walked) Incomplete(tally, "The process list cannot be read: running copies were not checked.");
 }
 
@@ -110,8 +127,12 @@ void ReportDroppedFile(const DroppedFilePlace& place, void* context) {
     case Recognition::Unreadable:
         // Present but unreadable (denied, or held by someone who shares no
         // reading): it may well be the worm.
-        Incomplete(tally, "File %s cannot be read (error %ld): it was not checked.", place.path,
-                   static_cast<long>(recognition.error));
+        if (recognition.notRead != nullptr) {
+            Incomplete(tally, "File %s is not checked: %s.", place.path, recognition.notRead);
+        } else {
+            Incomplete(tally, "File %s cannot be read (error %ld): it was not checked.", place.path,
+                       static_cast<long>(recognition.error));
+        }
         break;
     }
 }

@@ -25,14 +25,16 @@ Kernel32Functions FindKernel32Functions() {
     const DWORD error = kernel32 != nullptr ? ERROR_SUCCESS : GetLastError();
     return {Entry(kernel32, "GetSystemWow64DirectoryA"), Entry(kernel32, "GetSystemWindowsDirectoryA"),
             Entry(kernel32, "GetSystemWindowsDirectoryW"), Entry(kernel32, "QueryFullProcessImageNameW"),
-            Entry(kernel32, "IsWow64Process"), Entry(kernel32, "GetProcessTimes"),
+            Entry(kernel32, "IsWow64Process"), Entry(kernel32, "GetProcessTimes"), Entry(kernel32, "QueryDosDeviceW"),
             Entry(kernel32, "CreateToolhelp32Snapshot"), Entry(kernel32, "Process32First"),
             Entry(kernel32, "Process32Next"), kernel32 != nullptr, error};
 }
 
 NtdllFunctions FindNtdllFunctions() {
     const HMODULE ntdll = GetModuleHandleA("NTDLL.DLL");
-    return {Entry(ntdll, "NtQueryInformationFile"), Entry(ntdll, "NtSetInformationFile"), Entry(ntdll, "NtQueryKey")};
+    return {Entry(ntdll, "NtQueryInformationFile"), Entry(ntdll, "NtSetInformationFile"), Entry(ntdll, "NtQueryKey"),
+            Entry(ntdll, "NtCreateFile"),           Entry(ntdll, "NtQueryInformationProcess"),
+            Entry(ntdll, "RtlNtStatusToDosError")};
 }
 
 Advapi32Functions FindAdvapi32Functions() {
@@ -55,7 +57,7 @@ PsapiFunctions FindPsapiFunctions() {
     const HMODULE psapi = LoadSystemLibrary("PSAPI.DLL");
     const DWORD error = psapi != nullptr ? ERROR_SUCCESS : GetLastError();
     return {Entry(psapi, "EnumProcesses"), Entry(psapi, "GetModuleFileNameExW"), Entry(psapi, "EnumProcessModules"),
-            Entry(psapi, "GetModuleBaseNameW"), psapi != nullptr, error};
+            Entry(psapi, "GetModuleBaseNameW"), Entry(psapi, "GetMappedFileNameW"), psapi != nullptr, error};
 }
 
 // A function-local static: filled once, by whichever thread asks first.

@@ -18,6 +18,7 @@ struct Kernel32Functions {
     // NT only: the 9x family does not implement it.
     BOOL(WINAPI* getProcessTimes)(HANDLE process, FILETIME* created, FILETIME* exited, FILETIME* kernel,
                                   FILETIME* user);
+    DWORD(WINAPI* queryDosDeviceW)(LPCWSTR device, LPWSTR target, DWORD size);  // NT only
     HANDLE(WINAPI* createToolhelp32Snapshot)(DWORD flags, DWORD processId);
     BOOL(WINAPI* process32First)(HANDLE snapshot, PROCESSENTRY32* entry);
     BOOL(WINAPI* process32Next)(HANDLE snapshot, PROCESSENTRY32* entry);
@@ -38,6 +39,13 @@ struct NtdllFunctions {
     LONG(NTAPI* ntSetInformationFile)(HANDLE file, FileIoStatus* status, void* information, ULONG length,
                                       int informationClass);
     LONG(NTAPI* ntQueryKey)(HANDLE key, int informationClass, void* information, ULONG length, ULONG* needed);
+    // objectAttributes: an OBJECT_ATTRIBUTES record (winternl.h).
+    LONG(NTAPI* ntCreateFile)(HANDLE* file, ACCESS_MASK access, void* objectAttributes, FileIoStatus* status,
+                              LARGE_INTEGER* allocationSize, ULONG attributes, ULONG sharing, ULONG disposition,
+                              ULONG options, void* extendedAttributes, ULONG extendedAttributesLength);
+    LONG(NTAPI* ntQueryInformationProcess)(HANDLE process, int informationClass, void* information, ULONG length,
+                                           ULONG* returned);
+    ULONG(NTAPI* rtlNtStatusToDosError)(LONG status);
 };
 const NtdllFunctions& NtdllOptional();
 
@@ -57,6 +65,7 @@ struct PsapiFunctions {
     DWORD(WINAPI* getModuleFileNameExW)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
     BOOL(WINAPI* enumProcessModules)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
     DWORD(WINAPI* getModuleBaseNameW)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
+    DWORD(WINAPI* getMappedFileNameW)(HANDLE process, void* address, LPWSTR name, DWORD size);
     bool loaded;
     DWORD loadError;  // the system's reason when the DLL could not be loaded
 };

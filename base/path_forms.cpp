@@ -114,6 +114,58 @@ Win32PathResult ToWin32Path(const wchar_t* reported, const wchar_t* windowsDirec
     return writer.Finish(Win32PathResult::Unchanged);
 }
 
+PathPlace PlaceOfPath(const wchar_t* path) {
+    const wchar_t* rest = path;
+    if (StartsWith(path, "\\\\?\\")) {
+        rest = path + 4;
+        if (StartsWith(rest, "UNC\\")) return PathPlace::Share;
+    } else if (path[0] == L'\\' && path[1] == L'\\') {
+        // \\.\X and \\?\X are namespaces of this machine; any other name is a server's.
+        return IsServerName(path + 2) ? PathPlace::Share : PathPlace::Other;
+    }
+    return IsDrivePath(rest) ? PathPlace::Drive : PathPlace::Other;
+}
+
+namespace {
+
+// Whether the part of a path from text on resolves the same way with and
+// without the Win32 rules but for the names of its parts: no "/", no empty,
+// "." or ".." part.
+bool HasOnlyNamedParts(const wchar_t* text) {
+    size_t partLength = 0;
+    bool dotsOnly = true;
+    for (const wchar_t* at = text;; ++at) {
+        if (*at == L'\\' || *at == L'\0') {
+            if (partLength == 0 && *at == L'\\') return false;
+            if (partLength > 0 && partLength <= 2 && dotsOnly) return false;
+            if (*at == L'\0') return true;
+            partLength = 0;
+            dotsOnly = true;
+            continue;
+        }
+        if (*at == L'/') return false;
+        dotsOnly = dotsOnly && *at == L'.';
+        ++partLength;
+    }
+}
+
+}  // namespace
+
+bool ToLiteralPath(const wchar_t* path, wchar_t* out, size_t size) {
+    PathWriter writer(out, size);
+    const PathPlace place = StartsWith(path, "\\\\?\\") ? PathPlace::Other : PlaceOfPath(path);
+    if (place == PathPlace::Drive && HasOnlyNamedParts(path + 3)) {
+        writer.PutAscii("\\\\?\\");
+        writer.PutWide(path);
+    } else if (place == PathPlace::Share && HasOnlyNamedParts(path + 2)) {
+        writer.PutAscii("\\\\?\\UNC\\");
+        writer.PutWide(path + 2);
+    } else {
+        writer.PutWide(path);
+    }
+    return writer.Finish(Win32PathResult::Unchanged) == Win32PathResult::Unchanged;
+}
+
 const char* Win32PathRefusal(Win32PathResult result) {
     switch (result) {
         case Win32PathResult::Unchanged:

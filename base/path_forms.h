@@ -37,6 +37,23 @@ Win32PathResult ToWin32Path(const wchar_t* reported, const wchar_t* windowsDirec
 // Unchanged and Converted.
 const char* Win32PathRefusal(Win32PathResult result);
 
+// Where a Win32 path leads, by its form alone.
+enum class PathPlace : int32_t {
+    Drive,  // C:\X or \\?\C:\X: a drive letter, whose kind (local, removable, network) only the system knows
+    Share,  // \\server\share\X or \\?\UNC\server\share\X: a file on another machine
+    Other,  // a device, a volume or object namespace path, a relative path
+};
+PathPlace PlaceOfPath(const wchar_t* path);
+
+// The form of a full drive or share path that no Win32 name rule rewrites:
+// \\?\C:\X, \\?\UNC\srv\share\X. In it a last part such as NUL, COM1 or
+// CON.EXE, and trailing dots and spaces, name the file itself, not a device
+// or another file. A path already in that form is copied. Any other path,
+// and one that holds "/", an empty part or a "." or ".." part (which only
+// the Win32 rules resolve), is copied unchanged. False when the result does
+// not fit out (size units with the terminator).
+bool ToLiteralPath(const wchar_t* path, wchar_t* out, size_t size);
+
 // How the ANSI code page writes one code point: writes its bytes to bytes
 // (room for size of them) and returns their count, or 0 when the code page
 // does not hold that very character (no character, or only a look-alike).

@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include <winternl.h>
+
 #include "base/guards.h"
+#include "base/optional_functions.h"
 #include "base/path_forms.h"
 #include "base/platform.h"
 
@@ -19,6 +22,26 @@ bool PathToAnsi(const wchar_t* path, char (&ansi)[MAX_PATH]) {
     SetLastError(GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME);
     return false;
 }
+
+// A path's literal form (ToLiteralPath) for the W file functions, so that a
+// last part such as NUL or COM1, or trailing dots and spaces, cannot turn
+// the call to a device or to another file. get() is null, with the last
+// error set, where no memory was left for it.
+class LiteralPath {
+public:
+    explicit LiteralPath(const wchar_t* path) {
+        const size_t size = wcslen(path) + sizeof "\\\\?\\UNC\\";
+        buffer_.reset(malloc(size * sizeof(wchar_t)));
+        if (!buffer_ || !ToLiteralPath(path, static_cast<wchar_t*>(buffer_.get()), size)) {
+            buffer_.reset();
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        }
+    }
+    wchar_t* get() const { return static_cast<wchar_t*>(buffer_.get()); }
+
+private:
+    UniqueMemory buffer_;
+};
 
 }  // namespace
 
@@ -95,35 +118,54 @@ DisplayedPath ShowPath(const wchar_t* path) {
 
 HANDLE WideCreateFile(const wchar_t* path, DWORD access, DWORD sharing, SECURITY_ATTRIBUTES* security,
                       DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile) {
-    if (IsWindowsNT()) return CreateFileW(path, access, sharing, security, disposition, flagsAndAttributes, templateFile);
+    if (IsWindowsNT()) {
+        const LiteralPath literal(path);
+        if (literal.get() == nullptr) return INVALID_HANDLE_VALUE;
+        return CreateFileW(literal.get(), access, sharing, security, disposition, flagsAndAttributes, templateFile);
+    }
     char ansi[MAX_PATH];
     if (!PathToAnsi(path, ansi)) return INVALID_HANDLE_VALUE;
     return CreateFileA(ansi, access, sharing, security, disposition, flagsAndAttributes, templateFile);
 }
 
 DWORD WideGetFileAttributes(const wchar_t* path) {
-    if (IsWindowsNT()) return GetFileAttributesW(path);
+    if (IsWindowsNT()) {
+        const LiteralPath literal(path);
+        return literal.get() != nullptr ? GetFileAttributesW(literal.get()) : INVALID_FILE_ATTRIBUTES;
+    }
     char ansi[MAX_PATH];
     if (!PathToAnsi(path, ansi)) return INVALID_FILE_ATTRIBUTES;
     return GetFileAttributesA(ansi);
 }
 
 BOOL WideSetFileAttributes(const wchar_t* path, DWORD attributes) {
-    if (IsWindowsNT()) return SetFileAttributesW(path, attributes);
+    if (IsWindowsNT()) {
+        const LiteralPath literal(path);
+        return literal.get() != nullptr && SetFileAttributesW(literal.get(), attributes);
+    }
     char ansi[MAX_PATH];
     if (!PathToAnsi(path, ansi)) return FALSE;
     return SetFileAttributesA(ansi, attributes);
 }
 
 BOOL WideDeleteFile(const wchar_t* path) {
-    if (IsWindowsNT()) return DeleteFileW(path);
+    if (IsWindowsNT()) {
+        const LiteralPath literal(path);
+        return literal.get() != nullptr && DeleteFileW(literal.get());
+    }
     char ansi[MAX_PATH];
     if (!PathToAnsi(path, ansi)) return FALSE;
     return DeleteFileA(ansi);
 }
 
 BOOL WideMoveFileEx(const wchar_t* existingPath, const wchar_t* newPath, DWORD flags) {
-    if (IsWindowsNT()) return MoveFileExW(existingPath, newPath, flags);
+    if (IsWindowsNT()) {
+        const LiteralPath existing(existingPath);
+        if (existing.get() == nullptr) return FALSE;
+        if (newPath == nullptr) return MoveFileExW(existing.get(), nullptr, flags);
+        const LiteralPath renamed(newPath);
+        return renamed.get() != nullptr && MoveFileExW(existing.get(), renamed.get(), flags);
+    }
     char existing[MAX_PATH];
     char renamed[MAX_PATH];
     if (!PathToAnsi(existingPath, existing) || (newPath != nullptr && !PathToAnsi(newPath, renamed))) return FALSE;
@@ -157,4 +199,54 @@ UniqueFileHandle OpenShared(const wchar_t* path, DWORD access) {
 
 UniqueFileHandle OpenShared(const char* path, DWORD access) {
     return UniqueFileHandle(CreateFileA(path, access, FamilySharing(), nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+UniqueFileHandle OpenForReading(const wchar_t* path) {
+    const NtdllFunctions& ntdll = NtdllOptional();
+    if (!IsWindowsNT() || ntdll.ntCreateFile == nullptr || ntdll.rtlNtStatusToDosError == nullptr) {
+        return OpenShared(path, GENERIC_READ);
+    }
+    const LiteralPath literal(path);
+    if (literal.get() == nullptr) return UniqueFileHandle();
+    const size_t length = wcslen(literal.get());
+    // Only a literal form has an NT name of its own (\\?\X is \??\X); other
+    // forms are left to the Win32 rules.
+    const wchar_t* const form = literal.get();
+    if (length < 4 || form[0] != L'\\' || form[1] != L'\\' || form[2] != L'?' || form[3] != L'\\') {
+        return OpenShared(path, GENERIC_READ);
+    }
+    if (length * sizeof(wchar_t) > 0xFFFE) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return UniqueFileHandle();
+    }
+    wchar_t* const name = literal.get();
+    name[1] = L'?';
+    UNICODE_STRING ntName{static_cast<USHORT>(length * sizeof(wchar_t)), static_cast<USHORT>(length * sizeof(wchar_t)),
+                          name};
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof attributes;
+    attributes.ObjectName = &ntName;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    constexpr ULONG Open = 1;                  // FILE_OPEN
+    constexpr ULONG SynchronousIo = 0x20;      // FILE_SYNCHRONOUS_IO_NONALERT
+    constexpr ULONG NonDirectory = 0x40;       // FILE_NON_DIRECTORY_FILE
+    constexpr ULONG CompleteIfOplocked = 0x100;  // FILE_COMPLETE_IF_OPLOCKED
+    constexpr LONG OplockBreakInProgress = 0x108;
+    constexpr DWORD OplockBreakInProgressError = 742;  // ERROR_OPLOCK_BREAK_IN_PROGRESS
+    HANDLE opened = nullptr;
+    FileIoStatus io{};
+    const LONG status = ntdll.ntCreateFile(&opened, FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes,
+                                           &io, nullptr, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           Open, SynchronousIo | NonDirectory | CompleteIfOplocked, nullptr, 0);
+    if (status < 0) {
+        SetLastError(ntdll.rtlNtStatusToDosError(status));
+        return UniqueFileHandle();
+    }
+    UniqueFileHandle file(opened);
+    // Reading now would wait for the holder of the oplock to let go.
+    if (status == OplockBreakInProgress) {
+        file.reset();
+        SetLastError(OplockBreakInProgressError);
+    }
+    return file;
 }

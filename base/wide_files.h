@@ -79,3 +79,12 @@ DWORD WideGetShortPathName(const wchar_t* path, wchar_t* shortPath, DWORD size);
 DWORD FamilySharing();
 UniqueFileHandle OpenShared(const wchar_t* path, DWORD access);
 UniqueFileHandle OpenShared(const char* path, DWORD access);
+
+// An existing file opened to read its content (FILE_READ_DATA and
+// FILE_READ_ATTRIBUTES, every sharing) so that nothing on the way redirects
+// or stalls the open: on the NT family by the path's literal form, and
+// without waiting for another program's oplock on the file to break (that
+// open fails with ERROR_OPLOCK_BREAK_IN_PROGRESS). A folder fails with
+// ERROR_ACCESS_DENIED, as CreateFile fails for one. The 9x family, which
+// knows neither, opens it as OpenShared does.
+UniqueFileHandle OpenForReading(const wchar_t* path);

@@ -17,8 +17,7 @@ static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32) == 296);
 
 constexpr DWORD InitialIdCount = 1024;
 constexpr DWORD ModuleCount = 1024;
-// The longest path the NT family can name, with the terminator.
-constexpr DWORD PathUnits = 32768;
+constexpr DWORD PathUnits = ProgramPathUnits;
 
 // A DLL of a walk, traced when the system lacks it.
 bool Present(bool found, const char* failed, const char* library, DWORD error) {
@@ -58,13 +57,19 @@ int32_t VisitNarrowed(const wchar_t* path, int32_t reserved, uint32_t processId,
 int32_t ProcessEnumerator::Enumerate(ProcessCallback callback, void* context) {
     NarrowWalk walk{callback, context, 0};
     const int32_t result = Enumerate(VisitNarrowed, &walk);
-    pathsRefused += walk.refused;
+    notExamined += walk.refused;
     return result;
 }
 
 void ProcessEnumerator::Refuse(const wchar_t* path, uint32_t processId, const char* reason) {
-    ++pathsRefused;
+    ++notExamined;
     TRACE(TraceFailure, "Process %s (PID=0x%x) is not examined: %s\n", ShowPath(path).text, processId, reason);
+}
+
+void ProcessEnumerator::Refuse(uint32_t processId, const char* step, DWORD error) {
+    ++notExamined;
+    TRACE(TraceFailure, "Process (PID=0x%x) is not examined: %s, error=%ld\n", processId, step,
+          static_cast<long>(error));
 }
 
 uint64_t ProcessStartTime(HANDLE process) {
@@ -91,7 +96,7 @@ ToolhelpProcessEnumerator::ToolhelpProcessEnumerator() {
 
 int32_t ToolhelpProcessEnumerator::Enumerate(WideProcessCallback callback, void* context) {
     if (!available || !createToolhelp32Snapshot || !process32First || !process32Next) return 0;
-    pathsRefused = 0;
+    notExamined = 0;
     snapshot.reset(createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         TRACE(TraceFailure, "Cannot take a process snapshot error=%ld\n", GetLastError());
@@ -126,6 +131,7 @@ int32_t ToolhelpProcessEnumerator::Enumerate(WideProcessCallback callback, void*
 PsapiProcessEnumerator::PsapiProcessEnumerator() {
     // Vista and later only: elsewhere the module list tells the path.
     queryFullProcessImageNameW = Kernel32Optional().queryFullProcessImageNameW;
+    ntQueryInformationProcess = NtdllOptional().ntQueryInformationProcess;
     const PsapiFunctions& psapi = PsapiOptional();
     if (!Present(psapi.loaded, "load", "PSAPI.DLL", psapi.loadError)) return;
     enumProcesses = Traced(psapi.enumProcesses, "PSAPI.DLL", "EnumProcesses");
@@ -135,40 +141,106 @@ PsapiProcessEnumerator::PsapiProcessEnumerator() {
     if (enumProcesses && getModuleFileNameExW && getModuleBaseNameW && enumProcessModules) available = 1;
 }
 
-DWORD PsapiProcessEnumerator::ReadProgramPath(DWORD processId, wchar_t* path, DWORD size, uint64_t* startTime) {
-    DWORD length = 0;
-    UniqueHandle process;
+PsapiProcessEnumerator::PathLook PsapiProcessEnumerator::ReadProgramPath(DWORD processId, wchar_t* path, DWORD size,
+                                                                       uint64_t* startTime) {
+    PathLook look;
+    // The limited right is all that the path and the start time need where
+    // the system has it (Vista and later: it also reaches protected processes).
+    const DWORD access = queryFullProcessImageNameW != nullptr ? PROCESS_QUERY_LIMITED_INFORMATION
+                                                               : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    SetLastError(0xdeadbeef);
+    UniqueHandle process(OpenProcess(access, FALSE, processId));
+    if (!process) {
+        look.error = GetLastError();
+        // The answer for an id that names no process: one that ended since
+        // the list was taken, or the idle process's 0.
+        look.result = look.error == ERROR_INVALID_PARAMETER ? PathRead::Gone : PathRead::Failed;
+        look.step = "it cannot be opened";
+        return look;
+    }
     if (queryFullProcessImageNameW != nullptr) {
-        // The limited right is all that the path and the start time need.
-        process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-        if (!process) return 0;
-        length = size;
-        if (!queryFullProcessImageNameW(process.get(), 0, path, &length)) {
-            return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? size : 0;
+        DWORD length = size;
+        if (queryFullProcessImageNameW(process.get(), 0, path, &length)) {
+            look.result = PathRead::Read;
+            look.length = length;
+        } else if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            look.result = PathRead::TooLong;
+        } else {
+            look.error = GetLastError();
         }
     } else {
-        process.reset(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-        if (!process) return 0;
         HMODULE modules[ModuleCount];
         DWORD needed = 0;
-        if (!enumProcessModules(process.get(), modules, sizeof modules, &needed) || needed < sizeof(HMODULE)) {
-            return 0;
-        }
         // The first module is the program's own.
-        length = getModuleFileNameExW(process.get(), modules[0], path, size);
-        if (length == 0) return 0;
-        // A path that fills the buffer may have lost its end.
-        if (length >= size - 1) return size;
+        if (!enumProcessModules(process.get(), modules, sizeof modules, &needed) || needed < sizeof(HMODULE)) {
+            look.error = needed < sizeof(HMODULE) && GetLastError() == ERROR_SUCCESS ? ERROR_MOD_NOT_FOUND
+                                                                                      : GetLastError();
+        } else {
+            const DWORD length = getModuleFileNameExW(process.get(), modules[0], path, size);
+            if (length == 0) {
+                look.error = GetLastError();
+            } else if (length >= size - 1) {
+                // A path that fills the buffer may have lost its end.
+                look.result = PathRead::TooLong;
+            } else {
+                look.result = PathRead::Read;
+                look.length = length;
+            }
+        }
+    }
+    // A name that is no path (a system process's own name, say) is no file.
+    const bool named = look.result == PathRead::Read && path[0] != L'\\' && PlaceOfPath(path) != PathPlace::Drive;
+    if (look.result == PathRead::Failed || (named && WhyNoPath(process.get()) == PathRead::NoProgramFile)) {
+        look.result = look.result == PathRead::Failed ? WhyNoPath(process.get()) : PathRead::NoProgramFile;
+        look.step = "its program path cannot be read";
+        return look;
     }
     *startTime = ProcessStartTime(process.get());
-    return length;
+    return look;
+}
+
+PsapiProcessEnumerator::PathRead PsapiProcessEnumerator::WhyNoPath(HANDLE process) {
+    DWORD exitCode = 0;
+    if (GetExitCodeProcess(process, &exitCode) && exitCode != STILL_ACTIVE) return PathRead::Gone;
+    if (ntQueryInformationProcess == nullptr) return PathRead::Failed;
+    // The system's own processes (System, and from Windows 10 Registry,
+    // Memory Compression, Secure System) have an empty image name (XP and
+    // later), and before XP no user-mode part at all, so no process
+    // environment block.
+    constexpr int ProcessBasicInformationClass = 0;
+    constexpr int ProcessImageFileNameClass = 27;
+    constexpr LONG InvalidInfoClass = static_cast<LONG>(0xC0000003);
+    struct {
+        USHORT length;
+        USHORT maximumLength;
+        wchar_t* buffer;
+        wchar_t text[MAX_PATH];
+    } name{};
+    ULONG returned = 0;
+    const LONG status =
+        ntQueryInformationProcess(process, ProcessImageFileNameClass, &name, sizeof name, &returned);
+    if (status >= 0) return name.length == 0 ? PathRead::NoProgramFile : PathRead::Failed;
+    if (status != InvalidInfoClass) return PathRead::Failed;
+    struct {
+        LONG_PTR exitStatus;
+        void* environmentBlock;
+        ULONG_PTR affinityMask;
+        LONG_PTR basePriority;
+        ULONG_PTR processId;
+        ULONG_PTR parentProcessId;
+    } basic{};
+    if (ntQueryInformationProcess(process, ProcessBasicInformationClass, &basic, sizeof basic, &returned) >= 0 &&
+        basic.environmentBlock == nullptr) {
+        return PathRead::NoProgramFile;
+    }
+    return PathRead::Failed;
 }
 
 int32_t PsapiProcessEnumerator::Enumerate(WideProcessCallback callback, void* context) {
     if (!available || !enumProcesses || !getModuleFileNameExW || !enumProcessModules || !getModuleBaseNameW) {
         return 0;
     }
-    pathsRefused = 0;
+    notExamined = 0;
 
     // A full array may mean more processes than it holds: grow it until the
     // list fits, so that no process escapes on a busy machine.
@@ -202,8 +274,22 @@ int32_t PsapiProcessEnumerator::Enumerate(WideProcessCallback callback, void* co
     for (DWORD i = 0; i < count; ++i) {
         const DWORD processId = static_cast<const DWORD*>(ids.get())[i];
         uint64_t startTime = 0;
-        const DWORD length = ReadProgramPath(processId, reported, PathUnits, &startTime);
-        if (length == 0) continue;
+        const PathLook look = ReadProgramPath(processId, reported, PathUnits, &startTime);
+        switch (look.result) {
+        case PathRead::Read:
+        case PathRead::TooLong:
+            break;
+        case PathRead::Gone:
+            TRACE(TraceDetail, "Process (PID=0x%lx) has ended\n", processId);
+            continue;
+        case PathRead::NoProgramFile:
+            TRACE(TraceDetail, "Process (PID=0x%lx) runs no program file\n", processId);
+            continue;
+        case PathRead::Failed:
+            Refuse(processId, look.step, look.error);
+            continue;
+        }
+        const DWORD length = look.result == PathRead::Read ? look.length : PathUnits;
         reported[length < PathUnits ? length : PathUnits - 1] = L'\0';
         const Win32PathResult form =
             length < PathUnits ? ToWin32Path(reported, systemRoot, win32Path, PathUnits) : Win32PathResult::TooLong;
@@ -223,25 +309,92 @@ int32_t PsapiProcessEnumerator::Enumerate(WideProcessCallback callback, void* co
 namespace {
 
 template <typename Callback>
-int32_t Walk(int32_t isNt, Callback callback, void* context, uint32_t* pathsRefused) {
+int32_t Walk(int32_t isNt, Callback callback, void* context, uint32_t* notExamined) {
     if (isNt) {
         PsapiProcessEnumerator walker;
         const int32_t result = walker.Enumerate(callback, context);
-        if (pathsRefused != nullptr) *pathsRefused = walker.PathsRefused();
+        if (notExamined != nullptr) *notExamined = walker.NotExamined();
         return result;
     }
     ToolhelpProcessEnumerator walker;
     const int32_t result = walker.Enumerate(callback, context);
-    if (pathsRefused != nullptr) *pathsRefused = walker.PathsRefused();
+    if (notExamined != nullptr) *notExamined = walker.NotExamined();
     return result;
 }
 
 }  // namespace
 
-int32_t EnumerateProcesses(int32_t isNt, WideProcessCallback callback, void* context, uint32_t* pathsRefused) {
-    return Walk(isNt, callback, context, pathsRefused);
+int32_t EnumerateProcesses(int32_t isNt, WideProcessCallback callback, void* context, uint32_t* notExamined) {
+    return Walk(isNt, callback, context, notExamined);
 }
 
-int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context, uint32_t* pathsRefused) {
-    return Walk(isNt, callback, context, pathsRefused);
+int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context, uint32_t* notExamined) {
+    return Walk(isNt, callback, context, notExamined);
+}
+
+namespace {
+
+// Device names are compared as the system compares them, without case (only
+// ASCII letters occur in them).
+bool StartsWithIgnoringCase(const wchar_t* text, const wchar_t* prefix, size_t length) {
+    const auto fold = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; };
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] == L'\0' || fold(text[i]) != fold(prefix[i])) return false;
+    }
+    return true;
+}
+
+// A mapped file's name as the system gives it (\Device\HarddiskVolume1\X,
+// or an NT path form) as a Win32 path: the drive whose device it lies on.
+bool MappedNameToWin32Path(const wchar_t* mapped, wchar_t* path, size_t size) {
+    wchar_t systemRoot[MAX_PATH];
+    SharedWindowsFolder(systemRoot, MAX_PATH);
+    const Win32PathResult form = ToWin32Path(mapped, systemRoot, path, size);
+    if (form == Win32PathResult::Unchanged || form == Win32PathResult::Converted) return true;
+    const auto queryDosDevice = Kernel32Optional().queryDosDeviceW;
+    if (form != Win32PathResult::NotAFilePath || queryDosDevice == nullptr) return false;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const wchar_t drive[] = {letter, L':', L'\0'};
+        wchar_t device[MAX_PATH];
+        if (queryDosDevice(drive, device, MAX_PATH) == 0) continue;
+        const size_t length = wcslen(device);
+        if (length == 0 || !StartsWithIgnoringCase(mapped, device, length) || mapped[length] != L'\\') continue;
+        const size_t rest = wcslen(mapped + length) + 1;
+        if (rest + 2 > size) return false;
+        path[0] = letter;
+        path[1] = L':';
+        memcpy(path + 2, mapped + length, rest * sizeof(wchar_t));
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CurrentProgramPath(uint32_t processId, uint64_t startTime, wchar_t* path, size_t size) {
+    const PsapiFunctions& psapi = PsapiOptional();
+    if (psapi.enumProcessModules == nullptr || psapi.getMappedFileNameW == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (!process) return false;
+    if (startTime != 0 && ProcessStartTime(process.get()) != startTime) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    HMODULE program = nullptr;
+    DWORD needed = 0;
+    if (!psapi.enumProcessModules(process.get(), &program, sizeof program, &needed) || needed < sizeof program) {
+        return false;
+    }
+    wchar_t mapped[MAX_PATH * 2];
+    const DWORD length = psapi.getMappedFileNameW(process.get(), program, mapped, MAX_PATH * 2);
+    if (length == 0 || length >= MAX_PATH * 2 - 1) return false;
+    mapped[length] = L'\0';
+    if (!MappedNameToWin32Path(mapped, path, size)) {
+        SetLastError(ERROR_BAD_PATHNAME);
+        return false;
+    }
+    return true;
 }

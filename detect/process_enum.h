@@ -7,6 +7,9 @@
 #include "base/guards.h"
 #include "base/optional_functions.h"
 
+// The longest path the NT family can name, with the terminator.
+constexpr size_t ProgramPathUnits = 32768;
+
 // path: the Win32 path of the process's program file in UTF-16, as the NT
 // family names files (on the 9x family the ANSI path it reports, widened).
 // startTime: the process's creation time (FILETIME units) as the walk saw
@@ -35,18 +38,22 @@ public:
     virtual int32_t Enumerate(WideProcessCallback callback, void* context) = 0;
     // The same walk for a callback that takes ANSI paths.
     int32_t Enumerate(ProcessCallback callback, void* context);
-    // Processes of the last walk whose program path was read but could not
-    // be handed on (not a Win32 path, or too long), each traced with its
-    // reason: their programs were not examined.
-    uint32_t PathsRefused() const { return pathsRefused; }
+    // Processes of the last walk that run a program but were not handed on
+    // (they could not be opened, their program path could not be read, or
+    // it is no Win32 path or too long), each traced with its id and reason:
+    // their programs were not examined. Processes that have ended, and
+    // those that run no program file (the system's own), are not counted.
+    uint32_t NotExamined() const { return notExamined; }
 
 protected:
     // Traces why the process's path (as the system reported it) is not
     // handed on, and counts it.
     void Refuse(const wchar_t* path, uint32_t processId, const char* reason);
+    // The same for a process whose path could not be read at all.
+    void Refuse(uint32_t processId, const char* step, DWORD error);
 
     int32_t available = 0;
-    uint32_t pathsRefused = 0;
+    uint32_t notExamined = 0;
 };
 
 // The toolhelp functions of KERNEL32.DLL (the 9x family), which NT 4 lacks
@@ -79,10 +86,26 @@ public:
     int32_t Enumerate(WideProcessCallback callback, void* context) override;
 
 protected:
+    // What became of the look at one process's program path.
+    enum class PathRead : int32_t {
+        Read,           // the path, as the system reports it
+        TooLong,        // it does not fit the buffer
+        Gone,           // no process of that id runs now (the idle process's id is no process's either)
+        NoProgramFile,  // the system says the process runs no program file
+        Failed,         // the process, or its path, cannot be read: the step and the error say why
+    };
+    struct PathLook {
+        PathRead result = PathRead::Failed;
+        DWORD length = 0;  // Read: the path's length
+        const char* step = nullptr;  // Failed: what could not be done
+        DWORD error = 0;
+    };
     // The program path of one process as the system reports it, and the
-    // process's start time: the path's length, size when it does not fit
-    // the buffer (size units), 0 when it cannot be read.
-    DWORD ReadProgramPath(DWORD processId, wchar_t* path, DWORD size, uint64_t* startTime);
+    // process's start time.
+    PathLook ReadProgramPath(DWORD processId, wchar_t* path, DWORD size, uint64_t* startTime);
+    // Why a process whose path could not be read has none to read: it has
+    // ended, or it runs no program file; else Failed.
+    PathRead WhyNoPath(HANDLE process);
 
     // The process's own entry points, copied so that a walk can be given others.
     decltype(PsapiFunctions::enumProcesses) enumProcesses = nullptr;
@@ -90,11 +113,19 @@ protected:
     decltype(PsapiFunctions::enumProcessModules) enumProcessModules = nullptr;
     decltype(PsapiFunctions::getModuleBaseNameW) getModuleBaseNameW = nullptr;
     decltype(Kernel32Functions::queryFullProcessImageNameW) queryFullProcessImageNameW = nullptr;  // Vista and later
+    decltype(NtdllFunctions::ntQueryInformationProcess) ntQueryInformationProcess = nullptr;
 };
 
 // Runs the PSAPI walker when isNt is nonzero, else the toolhelp walker;
-// returns the walk's result. pathsRefused, where given, receives the
-// walker's PathsRefused.
+// returns the walk's result. notExamined, where given, receives the
+// walker's NotExamined.
 int32_t EnumerateProcesses(int32_t isNt, WideProcessCallback callback, void* context,
-                           uint32_t* pathsRefused = nullptr);
-int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context, uint32_t* pathsRefused = nullptr);
+                           uint32_t* notExamined = nullptr);
+int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context, uint32_t* notExamined = nullptr);
+
+// Where the program file of a running process (NT family) lies now, as the
+// system maps it: a file renamed or moved while its program runs keeps its
+// mapping, which follows it where the system tracks the name. The process
+// must still be the one that started at startTime (when not 0). False, with
+// the system's reason as the last error, where it cannot be told.
+bool CurrentProgramPath(uint32_t processId, uint64_t startTime, wchar_t* path, size_t size);

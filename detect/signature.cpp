@@ -7,6 +7,7 @@
 
 #include "base/crc32.h"
 #include "base/guards.h"
+#include "base/path_forms.h"
 #include "base/wide_files.h"
 #include "trace/trace.h"
 
@@ -22,35 +23,73 @@ namespace {
 // One region at a time: no allocation, nothing kept between calls.
 uint8_t SignatureReadBuffer[0x3000];
 
+// Why the rows could not all be tried against a file.
+struct MatchProblem {
+    DWORD readError = ERROR_SUCCESS;  // a read failed
+    bool shortRead = false;           // a read ended before the file's size says it should
+};
+
 // The rows of the table against an open file; the index of the first that
-// matches, or -1. readError, where given, receives the system's reason when
-// a read failed (a short read is no failure: the file is too small).
-int32_t MatchSignatures(HANDLE file, const FileSignature* table, DWORD* readError = nullptr) {
+// matches, or -1. A region that does not lie wholly inside the file is no
+// match; problem, where given, tells what kept a row from being tried.
+int32_t MatchSignatures(HANDLE file, const FileSignature* table, MatchProblem* problem = nullptr) {
+    DWORD sizeHigh = 0;
+    const DWORD sizeLow = GetFileSize(file, &sizeHigh);
+    const bool sizeKnown = sizeLow != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
+    const uint64_t size = (static_cast<uint64_t>(sizeHigh) << 32) | sizeLow;
     for (int32_t row = 0; table[row].length != 0; ++row) {
         const FileSignature& signature = table[row];
         if (SetFilePointer(file, static_cast<LONG>(signature.offset), nullptr, FILE_BEGIN) ==
             INVALID_SET_FILE_POINTER) {
             printf("seek failed\n");
+            if (problem != nullptr) problem->readError = GetLastError();
             continue;
         }
         if (signature.length > sizeof SignatureReadBuffer) continue;
         DWORD read = 0;
         if (!ReadFile(file, SignatureReadBuffer, signature.length, &read, nullptr)) {
-            if (readError != nullptr) *readError = GetLastError();
+            if (problem != nullptr) problem->readError = GetLastError();
             continue;
         }
-        // A short read means the region does not lie wholly inside the file.
-        if (read < signature.length) continue;
+        if (read < signature.length) {
+            // Only the end of the file may cut a region short: a file that
+            // holds it whole but gave less was not read.
+            if (problem != nullptr && (!sizeKnown || size >= static_cast<uint64_t>(signature.offset) + signature.length)) {
+                problem->shortRead = true;
+            }
+            continue;
+        }
         if (Crc32(SignatureReadBuffer, signature.length) == signature.crc) return row;
     }
     return -1;
+}
+
+// Why a file that is there is not opened, or nullptr where it may be.
+const char* NotToOpen(const wchar_t* path) {
+    switch (PlaceOfPath(path)) {
+    case PathPlace::Share:
+        return "it lies on a network share, which the tool does not open";
+    case PathPlace::Drive: {
+        const wchar_t* drive = path[1] == L':' ? path : path + 4;
+        const char root[] = {static_cast<char>(drive[0]), ':', '\\', '\0'};
+        return GetDriveTypeA(root) == DRIVE_REMOTE ? "it lies on a network drive, which the tool does not open"
+                                                   : nullptr;
+    }
+    case PathPlace::Other:
+        // A namespace path may lead to any device, a network's too.
+        return path[0] == L'\\' && path[1] == L'\\' ? "its path names no drive, which the tool does not open"
+                                                      : nullptr;
+    }
+    return nullptr;
 }
 
 }  // namespace
 
 RecognitionResult RecogniseFile(const wchar_t* path) {
     RecognitionResult result;
-    UniqueFileHandle file = OpenShared(path, GENERIC_READ);
+    result.notRead = NotToOpen(path);
+    if (result.notRead != nullptr) return result;
+    UniqueFileHandle file = OpenForReading(path);
     if (!file) {
         const DWORD error = GetLastError();
         const DWORD attributes = WideGetFileAttributes(path);
@@ -64,13 +103,19 @@ RecognitionResult RecogniseFile(const wchar_t* path) {
         }
         return result;
     }
-    DWORD readError = ERROR_SUCCESS;
-    if (MatchSignatures(file.get(), SignatureTable, &readError) == -1) {
-        if (readError == ERROR_SUCCESS) {
-            result.verdict = Recognition::NotWorm;
-        } else {
-            result.error = readError;
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+        result.notRead = "it is not a file on a disk";
+        return result;
+    }
+    MatchProblem problem;
+    if (MatchSignatures(file.get(), SignatureTable, &problem) == -1) {
+        if (problem.readError != ERROR_SUCCESS) {
+            result.error = problem.readError;
             result.readFailed = true;
+        } else if (problem.shortRead) {
+            result.notRead = "it gave fewer bytes than its size holds";
+        } else {
+            result.verdict = Recognition::NotWorm;
         }
         return result;
     }
@@ -83,6 +128,10 @@ RecognitionResult RecogniseFile(const wchar_t* path) {
 }
 
 void TraceUnreadable(const wchar_t* path, const RecognitionResult& result) {
+    if (result.notRead != nullptr) {
+        TRACE(TraceFailure, "File %s is not checked: %s\n", ShowPath(path).text, result.notRead);
+        return;
+    }
     TRACE(TraceFailure, "Cannot %s file %s for the signature check, error=%ld\n", result.readFailed ? "read" : "open",
           ShowPath(path).text, static_cast<long>(result.error));
 }

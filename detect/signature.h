@@ -21,13 +21,20 @@ struct RecognitionResult {
     Recognition verdict = Recognition::Unreadable;
     uint32_t error = 0;  // the system's reason when unreadable
     bool readFailed = false;  // opened, but a read failed
+    // Why a file was not read where no system error tells it (one on a
+    // network, a device): a text for the trace and the report.
+    const char* notRead = nullptr;
     // A worm copy: the handle its content was read through, still open, and
     // its identity, so that what is later deleted is the file recognised.
     RecognisedFile file;
 };
 
 // The one look at a file that every part of the program takes. The path is
-// in UTF-16, as the NT family names files (see base/wide_files.h).
+// in UTF-16, as the NT family names files (see base/wide_files.h). Only a
+// file on a disk of this machine is read: one on a network (a share, a
+// network drive) is not even opened, as the open would sign this run's
+// credentials in where its path leads, and whatever is not a disk file (a
+// device, a pipe) answers reads as it likes.
 RecognitionResult RecogniseFile(const wchar_t* path);
 
 // The removal's trace line for a file that could not be read.

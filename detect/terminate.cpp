@@ -1,5 +1,10 @@
 #include "detect/terminate.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <utility>
+
 #include "base/guards.h"
 #include "base/outcome.h"
 #include "base/platform.h"
@@ -43,48 +48,121 @@ int32_t SetPrivilege(HANDLE token, const char* privilegeName, int32_t enable) {
     return ok && GetLastError() == ERROR_SUCCESS ? 1 : 0;
 }
 
+bool RecognisedPaths::Contains(const wchar_t* path) const {
+    for (size_t i = 0; i < count_; ++i) {
+        if (wcscmp(static_cast<const wchar_t*>(paths_[i].get()), path) == 0) return true;
+    }
+    return false;
+}
+
+void RecognisedPaths::Add(const wchar_t* path) {
+    if (count_ == Capacity || Contains(path)) return;
+    const size_t bytes = (wcslen(path) + 1) * sizeof(wchar_t);
+    UniqueMemory copy(malloc(bytes));
+    if (!copy) return;
+    memcpy(copy.get(), path, bytes);
+    paths_[count_++] = std::move(copy);
+}
+
+RecognitionResult RecogniseRunningProgram(Recogniser recognise, const wchar_t* path, uint32_t processId,
+                                          uint64_t startTime, wchar_t* where, size_t size) {
+    const size_t length = wcslen(path);
+    if (length >= size) {
+        RecognitionResult result;
+        result.error = ERROR_FILENAME_EXCED_RANGE;
+        return result;
+    }
+    memcpy(where, path, (length + 1) * sizeof(wchar_t));
+    RecognitionResult result = recognise(path);
+    // On the 9x family a walk may name only the program's file (Wine's
+    // does), which need not lie in this folder: absent tells nothing there.
+    if (result.verdict != Recognition::Absent || !IsWindowsNT()) return result;
+    result.verdict = Recognition::Unreadable;
+    result.error = ERROR_FILE_NOT_FOUND;
+    result.notRead = "it is not where its program started from, and where it lies now cannot be told";
+    wchar_t current[MAX_PATH * 2];
+    if (!CurrentProgramPath(processId, startTime, current, MAX_PATH * 2) || wcscmp(current, path) == 0 ||
+        wcslen(current) >= size) {
+        return result;
+    }
+    TRACE(TraceDetail, "Process (PID=0x%x) runs %s now\n", processId, ShowPath(current).text);
+    memcpy(where, current, (wcslen(current) + 1) * sizeof(wchar_t));
+    RecognitionResult moved = recognise(current);
+    if (moved.verdict != Recognition::Absent) return moved;
+    return result;
+}
+
 int32_t ExamineProcess(const wchar_t* path, int32_t /*reserved*/, uint32_t processId, uint64_t startTime,
                        void* context) {
     auto* termination = static_cast<TerminationContext*>(context);
-    // Every line names the file as an administrator can find it.
-    const DisplayedPath shown = ShowPath(path);
-    TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", shown.text, processId);
-    RecognitionResult recognition = termination->recognise(path);
+    TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", ShowPath(path).text, processId);
+    UniqueMemory whereBuffer(malloc(ProgramPathUnits * sizeof(wchar_t)));
+    if (!whereBuffer) {
+        AddUnchecked();
+        TRACE(TraceFailure, "Process %s (PID=0x%x) is not examined: no memory is left\n", ShowPath(path).text,
+              processId);
+        return 0;
+    }
+    auto* const where = static_cast<wchar_t*>(whereBuffer.get());
+    RecognitionResult recognition =
+        RecogniseRunningProgram(termination->recognise, path, processId, startTime, where, ProgramPathUnits);
+    // A file already recognised in this walk, whose path now leads elsewhere
+    // or nowhere: its process still runs the worm.
+    const bool copyOfFound = recognition.verdict != Recognition::Worm && termination->recognised.Contains(path);
     // A program file that is there but cannot be read may be the worm: the
     // run says that it could not check everything.
-    if (recognition.verdict == Recognition::Unreadable) {
-        TraceUnreadable(path, recognition);
+    if (recognition.verdict == Recognition::Unreadable && !copyOfFound) {
+        TraceUnreadable(where, recognition);
         AddUnchecked();
     }
-    if (recognition.verdict != Recognition::Worm) return 0;
+    if (recognition.verdict != Recognition::Worm && !copyOfFound) return 0;
+    termination->recognised.Add(path);
 
+    // Every line names the file as an administrator can find it.
+    const DisplayedPath shown = ShowPath(where);
     TRACE(TraceDetail, "Process %s (PID=0x%x) is infection\n", shown.text, processId);
     SetInfectionState(InfectionFound);
+    if (copyOfFound) {
+        TRACE(TraceDetail, "Process %s (PID=0x%x) runs a file recognised earlier in this walk\n", shown.text,
+              processId);
+    }
 
     int32_t outcome = 0;
     // The copy may have ended since the walk saw it and its id gone to
     // another process: the creation time tells them apart.
+    SetLastError(0xdeadbeef);
     UniqueHandle process(
         OpenProcess(PROCESS_TERMINATE | (startTime != 0 ? PROCESS_QUERY_INFORMATION : 0), FALSE, processId));
     if (!process) {
-        TRACE(TraceDetail, "cannot open infected process %s, Error=%ld\n", shown.text, GetLastError());
+        const DWORD error = GetLastError();
+        TRACE(TraceDetail, "cannot open infected process %s, Error=%ld\n", shown.text, static_cast<long>(error));
+        // An id that names no process any more: the copy has ended.
+        if (error != ERROR_INVALID_PARAMETER) AddError();
     } else if (startTime != 0 && ProcessStartTime(process.get()) != startTime) {
         TRACE(TraceFailure, "Process id 0x%x of %s names another process now, not terminated\n", processId, shown.text);
         process.reset();
     } else {
         outcome = TerminateProcess(process.get(), 0) ? 1 : 0;
         TRACE(TraceDetail, "Process %s terminated with status %i\n", shown.text, outcome);
+        // A copy left running keeps the worm on the machine, whatever
+        // becomes of its file.
+        if (!outcome) AddError();
         process.reset();
     }
     // The file is still tried when the process could not be ended: a copy
     // in use is then scheduled for the next restart.
     Sleep(ExitWait);
 
-    // The path may lead elsewhere by now (a folder replaced by a link during
-    // the wait): only the file recognised goes.
-    const ReplaceFileResult result = DeleteRecognisedFile(path, recognition.file, termination->stillInfected, 0);
-    TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", shown.text, static_cast<int>(result));
-    ApplyResultRule(result);
+    if (copyOfFound) {
+        // Its file went to the removal with the copy that was found first.
+        TRACE(TraceDetail, "File %s was handed to the removal with an earlier copy\n", shown.text);
+    } else {
+        // The path may lead elsewhere by now (a folder replaced by a link
+        // during the wait): only the file recognised goes.
+        const ReplaceFileResult result = DeleteRecognisedFile(where, recognition.file, termination->stillInfected, 0);
+        TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", shown.text, static_cast<int>(result));
+        ApplyResultRule(result);
+    }
 
     termination->found = 1;
     // One copy left running keeps the summary failed, whatever follows.
@@ -109,19 +187,23 @@ int32_t TerminateInfectedProcesses(Recogniser recognise, ContentCheck stillInfec
     TerminationContext context{recognise, 0, 1, stillInfected};
     const int isNt = IsWindowsNT();
     int32_t walked = 0;
+    uint32_t notExamined = 0;
     {
         const DebugPrivilegeForWalk privilege(isNt);
         if (isNt && !privilege.tokenOpened) {
             TRACE(TraceDetail, "Cannot open current process %ld\n", privilege.tokenError);
         }
         if (isNt && !privilege.enabled) TRACE(TraceDetail, "Cannot SetPrivilege %ld\n", privilege.privilegeError);
-        walked = EnumerateProcesses(isNt, ExamineProcess, &context);
+        walked = EnumerateProcesses(isNt, ExamineProcess, &context, &notExamined);
     }
+    // Each process the walk could not examine may be a copy.
+    for (uint32_t i = 0; i < notExamined; ++i) AddUnchecked();
 
     // A walk that could not start has looked at nothing: saying that no
     // copy runs would be a guess.
     if (!walked) {
         AddError();
+        AddUnchecked();
         if (scan != nullptr) *scan = ProcessScan::NotWalked;
         TRACE(TraceFailure, "%s", "The process walk could not start, no process was examined\n");
         return 0;

@@ -6,13 +6,39 @@
 #include "detect/signature.h"
 #include "fileops/replace_file.h"
 
+// The program files recognised as the worm's in one walk, by the path the
+// walk saw: a second copy of a file that the first one's removal moved
+// aside, or left for the restart, is a copy too, though its path leads
+// nowhere now.
+class RecognisedPaths {
+public:
+    bool Contains(const wchar_t* path) const;
+    // Beyond its capacity a path is not kept: a later copy of that file is
+    // then looked at afresh like any other program.
+    void Add(const wchar_t* path);
+
+private:
+    static constexpr size_t Capacity = 64;
+    UniqueMemory paths_[Capacity];
+    size_t count_ = 0;
+};
+
 struct TerminationContext {
     Recogniser recognise;
     int32_t found;
     int32_t status;
     // Confirms, right before the deletion, that the file is still a worm copy.
     ContentCheck stillInfected = IsOpenFileInfected;
+    RecognisedPaths recognised{};
 };
+
+// The look at a running program's file. On the NT family a running
+// program's file cannot be deleted, only renamed or moved: one that is not
+// where the walk found it is looked for where the system says it lies now
+// (CurrentProgramPath); where that cannot be told, the check was not made.
+// where receives the path of the file looked at (size units).
+RecognitionResult RecogniseRunningProgram(Recogniser recognise, const wchar_t* path, uint32_t processId,
+                                          uint64_t startTime, wchar_t* where, size_t size);
 
 // What a walk found, for the line the console shows.
 enum class ProcessScan : int32_t { NotWalked, NoneFound, Found };

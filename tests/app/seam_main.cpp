@@ -1,6 +1,6 @@
 // The program with its test seams: the platform probes answer from
 // RAVLOKFIX_TEST_PROBES, and RAVLOKFIX_TEST_OUTCOME ("infection=2,errors=1,
-// reboot=1") presets the outcome values before the run, as the sequence
+// reboot=1,unchecked=1") presets the outcome values before the run, as the sequence
 // would leave them. RAVLOKFIX_TEST_FAULT plants a fault that no step can
 // catch at the first probe asked after an infection was found, that is
 // inside the step that found it, before the removal: "access_violation" (a
@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
         if (const int infection = Field(preset, "infection=")) SetInfectionState(infection);
         for (int i = Field(preset, "errors="); i > 0; --i) AddError();
         for (int i = Field(preset, "reboot="); i > 0; --i) AddRebootNeeded();
+        for (int i = Field(preset, "unchecked="); i > 0; --i) AddUnchecked();
     }
     plantedFault = getenv("RAVLOKFIX_TEST_FAULT");
     if (plantedFault != nullptr) SetProbeHook(FaultOnceInfected);

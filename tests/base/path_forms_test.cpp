@@ -101,6 +101,59 @@ TEST(ToWin32Path, RefusesAPathThatDoesNotFitWhole) {
     EXPECT_NE(Win32PathRefusal(Win32PathResult::TooLong), nullptr);
 }
 
+// Where a path leads decides whether it may be opened at all; its literal
+// form decides what an open reaches.
+TEST(PathPlaces, SharesAreToldApartFromDrivesAndNamespaces) {
+    const struct {
+        const wchar_t* path;
+        PathPlace place;
+    } cases[] = {
+        {L"C:\\x\\w.exe", PathPlace::Drive},
+        {L"\\\\?\\c:\\x\\w.exe", PathPlace::Drive},
+        {L"\\\\host\\share\\w.exe", PathPlace::Share},
+        {L"\\\\?\\UNC\\host\\share\\w.exe", PathPlace::Share},
+        {L"\\\\?\\unc\\host\\share\\w.exe", PathPlace::Share},
+        {L"\\\\host@SSL\\DavWWWRoot\\w.exe", PathPlace::Share},
+        {L"\\\\.\\C:\\x\\w.exe", PathPlace::Other},
+        {L"\\\\?\\Volume{0}\\w.exe", PathPlace::Other},
+        {L"\\\\?\\GLOBALROOT\\Device\\Mup\\host\\share\\w.exe", PathPlace::Other},
+        {L"w.exe", PathPlace::Other},
+        {L"C:w.exe", PathPlace::Other},
+        {L"", PathPlace::Other},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PlaceOfPath(c.path), c.place) << Show(c.path);
+}
+
+TEST(ToLiteralPath, NamesTheFileItselfWhereTheWin32RulesWouldRewriteIt) {
+    const struct {
+        const wchar_t* path;
+        const wchar_t* literal;
+    } cases[] = {
+        {L"C:\\x\\nul.exe", L"\\\\?\\C:\\x\\nul.exe"},
+        {L"C:\\x\\COM1", L"\\\\?\\C:\\x\\COM1"},
+        {L"C:\\x\\w.exe. ", L"\\\\?\\C:\\x\\w.exe. "},
+        {L"C:\\x...\\w.exe", L"\\\\?\\C:\\x...\\w.exe"},
+        {L"\\\\host\\share\\aux.exe", L"\\\\?\\UNC\\host\\share\\aux.exe"},
+        {L"\\\\?\\C:\\x\\nul.exe", L"\\\\?\\C:\\x\\nul.exe"},
+        // Only the Win32 rules resolve these: left to them.
+        {L"C:\\x\\..\\w.exe", L"C:\\x\\..\\w.exe"},
+        {L"C:\\x\\.\\w.exe", L"C:\\x\\.\\w.exe"},
+        {L"C:\\x\\\\w.exe", L"C:\\x\\\\w.exe"},
+        {L"C:/x/w.exe", L"C:/x/w.exe"},
+        {L"w.exe", L"w.exe"},
+        {L"\\\\.\\PortivaDev", L"\\\\.\\PortivaDev"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        wchar_t out[64];
+        ASSERT_TRUE(ToLiteralPath(c.path, out, 64)) << Show(c.path);
+        EXPECT_EQ(std::wstring(out), c.literal) << Show(c.path);
+    }
+    wchar_t exact[15];
+    EXPECT_TRUE(ToLiteralPath(L"C:\\x\\w.exe", exact, 15));
+    EXPECT_FALSE(ToLiteralPath(L"C:\\x\\w.exe", exact, 14)) << "a cut path could name another file";
+}
+
 // A code page stand-in: ASCII and the Latin-1 letters as one byte each, and
 // U+3042 as the two bytes of a double-byte code page.
 size_t TestEncoder(uint32_t codePoint, char* bytes, size_t size, void* context) {

@@ -269,7 +269,7 @@ TEST(ProcessWalkers, PathThatFillsTheBufferIsRefusedWithItsReason) {
         Recorder recorder;
         EXPECT_EQ(walker->Enumerate(Record, &recorder), 1);
         EXPECT_TRUE(recorder.visits.empty());
-        EXPECT_GT(walker->PathsRefused(), 0u);
+        EXPECT_GT(walker->NotExamined(), 0u);
     }
     // The toolhelp walk's names are short enough to show whole.
     const std::string own = "(PID=0x" + [] {
@@ -325,7 +325,7 @@ TEST(PsapiProcessEnumerator, NtPathFormsAreTurnedIntoWin32Paths) {
         OlderSystemWalker walker;
         WideRecorder recorder;
         EXPECT_EQ(walker.Enumerate(RecordWide, &recorder), 1);
-        EXPECT_EQ(walker.PathsRefused(), 0u);
+        EXPECT_EQ(walker.NotExamined(), 0u);
         const WideVisit* own = recorder.Find(GetCurrentProcessId());
         ASSERT_NE(own, nullptr);
         EXPECT_EQ(Utf8(own->path), Utf8(c.win32));
@@ -341,7 +341,7 @@ TEST(PsapiProcessEnumerator, PathOfNoDriveIsTracedNotSkippedSilently) {
     EXPECT_EQ(walker.Enumerate(Record, &recorder), 1);
     EXPECT_EQ(recorder.Find(GetCurrentProcessId()), nullptr);
     EXPECT_FALSE(recorder.visits.empty());
-    EXPECT_EQ(walker.PathsRefused(), 1u);
+    EXPECT_EQ(walker.NotExamined(), 1u);
     char line[256];
     snprintf(line, sizeof line,
              "Process \\Device\\HarddiskVolume1\\WINDOWS\\<U+0414>.exe (PID=0x%lx) is not examined: it names an "
@@ -411,6 +411,59 @@ TEST(PsapiProcessEnumerator, AsksForTheFullImageNameWithTheLimitedRight) {
     // GetProcessTimes answers through the limited right too.
     EXPECT_EQ(started->startTime, child.StartTime());
     EXPECT_NE(started->startTime, 0u);
+}
+
+// A process whose program path cannot be read is examined by no one: the
+// walk says so, unless the system says the process runs no program file
+// (its own processes: System, Registry, Memory Compression) or has ended.
+BOOL WINAPI FailingQueryFullProcessImageNameW(HANDLE process, DWORD flags, wchar_t* name, DWORD* size) {
+    if (GetProcessId(process) != GetCurrentProcessId()) return realQueryFullProcessImageNameW(process, flags, name, size);
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+}
+bool emptyImageName = false;
+LONG(NTAPI* realNtQueryInformationProcess)(HANDLE, int, void*, ULONG, ULONG*) = nullptr;
+LONG NTAPI ImageNameQuery(HANDLE process, int informationClass, void* information, ULONG length, ULONG* returned) {
+    const LONG status = realNtQueryInformationProcess(process, informationClass, information, length, returned);
+    // ProcessImageFileName: a counted string, empty for a process of no file.
+    if (status >= 0 && informationClass == 27 && emptyImageName && GetProcessId(process) == GetCurrentProcessId()) {
+        static_cast<USHORT*>(information)[0] = 0;
+    }
+    return status;
+}
+
+class PathlessWalker : public PsapiProcessEnumerator {
+public:
+    PathlessWalker() {
+        realQueryFullProcessImageNameW = queryFullProcessImageNameW;
+        realNtQueryInformationProcess = ntQueryInformationProcess;
+        if (queryFullProcessImageNameW) queryFullProcessImageNameW = FailingQueryFullProcessImageNameW;
+        if (ntQueryInformationProcess) ntQueryInformationProcess = ImageNameQuery;
+    }
+    bool Usable() const { return realQueryFullProcessImageNameW != nullptr && realNtQueryInformationProcess != nullptr; }
+};
+
+TEST(PsapiProcessEnumerator, ProcessWhosePathCannotBeReadIsCountedUnlessItRunsNoFile) {
+    for (const bool noFile : {false, true}) {
+        SCOPED_TRACE(noFile ? "no program file" : "path unreadable");
+        TempDir dir;
+        TraceCapture trace(dir / "trace.log");
+        emptyImageName = noFile;
+        PathlessWalker walker;
+        if (!walker.Usable()) GTEST_SKIP() << "this system lacks QueryFullProcessImageNameW";
+        WideRecorder recorder;
+        EXPECT_EQ(walker.Enumerate(RecordWide, &recorder), 1);
+        EXPECT_EQ(recorder.Find(GetCurrentProcessId()), nullptr);
+        EXPECT_FALSE(recorder.visits.empty()) << "the other processes are still visited";
+        EXPECT_EQ(walker.NotExamined(), noFile ? 0u : 1u);
+        char line[128];
+        snprintf(line, sizeof line,
+                 noFile ? "Process (PID=0x%lx) runs no program file"
+                        : "Process (PID=0x%lx) is not examined: its program path cannot be read, error=31",
+                 GetCurrentProcessId());
+        const std::vector<std::string> lines = trace.Lines();
+        EXPECT_NE(std::ranges::find(lines, std::string(line)), lines.end()) << trace.Text();
+    }
 }
 
 // Walks that cannot start: each failing entry point fails with its own error.

@@ -18,6 +18,8 @@ REMOVED = "Infection was found and removed\n"
 NOTHING = "No infection found\n"
 FAILED = "Infection was found.  An error occurred in the disinfection process.\n"
 UNCHECKED = "Some checks could not be made: see the trace log.\n"
+# Nothing found, but not everything could be checked (exit code 5).
+NOT_COMPLETED = "The check could not be completed: see the trace log.\n"
 RESTART = ("Restarting the computer is needed to complete the disinfection process.\n"
            "Please restart the computer now.\n")
 # A user outside the Administrators group on the NT family (no line end).
@@ -114,6 +116,13 @@ OUTCOMES = [
     ("infection=2,reboot=2", [], 2, NOT_IN_MEMORY + REMOVED + RESTART, [TRACE_REMOVED, TRACE_RESTART]),
     ("infection=2,errors=1", [], 3, NOT_IN_MEMORY + FAILED, [TRACE_FAILED]),
     ("infection=2,errors=1,reboot=1", [], 3, NOT_IN_MEMORY + FAILED + RESTART, [TRACE_FAILED, TRACE_RESTART]),
+    # Nothing found where the tool looked, but not everything was checked:
+    # no verdict of "nothing found".
+    ("unchecked=1", [], 5, NOT_IN_MEMORY + NOT_COMPLETED, ["The check could not be completed."]),
+    ("errors=1,unchecked=2", [], 5, NOT_IN_MEMORY + NOT_COMPLETED, ["The check could not be completed."]),
+    ("infection=2,unchecked=1", [], 1, NOT_IN_MEMORY + REMOVED + UNCHECKED,
+     [TRACE_REMOVED, "Some checks could not be made."]),
     # /SILENT leaves out the outcome alone.
     ("infection=2,errors=1,reboot=1", ["/SILENT"], 0, NOT_IN_MEMORY, []),
+    ("unchecked=1", ["/SILENT"], 0, NOT_IN_MEMORY, []),
 ]
