@@ -9,8 +9,8 @@ import unittest
 import demo
 import standin
 from fault_machines import file_state, obey_file_permissions, set_key_dacl, start_program
-from messages import (CLEAN, INCOMPLETE, NOT_IN_MEMORY, NOTHING, NOTICE, OUTCOMES, REFUSED, REPORT_TAG, UNCHECKED,
-                      VERSION, VERSION_LINE, banner_and_rest, exiting, found_summary, refusal)
+from messages import (CLEAN, INCOMPLETE, NOT_COMPLETED, NOT_IN_MEMORY, NOTICE, OUTCOMES, REFUSED, REPORT_TAG, VERSION,
+                      VERSION_LINE, banner_and_rest, exiting, found_summary, refusal)
 from places import (DROPPED, LOG, PQONWE, RUN_KEY, RUN_KEYS, SYSTEM_BAK, VALUE_NAME, WINUPDATE, WORM_COPY, WORM_SHELL,
                     WOW64_DIR, long_key, subkey)
 from reboot_machines import Sandbox64TestCase, only_in_suite
@@ -203,8 +203,7 @@ class IncompleteCheck(SandboxTestCase):
 
     def test_running_program_unreadable(self):
         # A copy whose file can no longer be read once it runs: neither run
-        # may call the machine clean, and the removal's exit code stays that
-        # of what it found.
+        # may call the machine clean.
         obey_file_permissions(self.box)
         path = self.box.plant_worm(WORM_COPY)
         worm = start_program(self, self.box, WORM_COPY)
@@ -216,8 +215,8 @@ class IncompleteCheck(SandboxTestCase):
                         trace)
 
         res = self.box.run_program()
-        self.assertEqual(res.code, 0, res.stdout)
-        self.assertEqual(banner_and_rest(self, res.stdout), NOT_IN_MEMORY + NOTHING + UNCHECKED)
+        self.assertEqual(res.code, 5, res.stdout)
+        self.assertEqual(banner_and_rest(self, res.stdout), NOT_IN_MEMORY + NOT_COMPLETED)
         self.assertIn(f"Cannot open file {WORM_COPY} for the signature check, error=5", self.box.log_lines())
         self.assertIsNone(worm.poll())
 

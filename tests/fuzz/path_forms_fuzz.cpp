@@ -76,6 +76,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
+    // The literal form is the path itself, or it behind \\?\ (a share's
+    // behind \\?\UNC), and only a drive or share path gets one.
+    std::vector<wchar_t> literal(path.size() + 9, L'#');
+    if (!ToLiteralPath(path.c_str(), literal.data(), literal.size())) abort();
+    const std::wstring form = literal.data();
+    const PathPlace place = PlaceOfPath(path.c_str());
+    if (form != path && !(place == PathPlace::Drive && form == L"\\\\?\\" + path) &&
+        !(place == PathPlace::Share && form == L"\\\\?\\UNC" + path.substr(1))) {
+        abort();
+    }
+    if (form != path && PlaceOfPath(form.c_str()) != place) abort();
+
     std::string shown(path.size() * 12 + 1, '#');
     const size_t length = FormatDisplayPath(path.c_str(), AsciiOnly, nullptr, shown.data(), shown.size());
     if (length != strlen(shown.c_str())) abort();

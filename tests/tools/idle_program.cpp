@@ -2,7 +2,6 @@
 //   idle_program [milliseconds [how]]   (default: a minute)
 // how makes it hard to examine or to end, as a worm copy might try:
 //   deny-all        its process grants no one any access
-//   deny-terminate  its process grants everything but ending it
 //   hold-file       it keeps its own program file open, sharing no reading
 //   rename:PATH     it renames its own program file to PATH
 //   ready           nothing more
@@ -17,31 +16,22 @@
 
 namespace {
 
-// The process's own access list: empty (no one may do anything), or
-// everything but the rights denied.
-bool ProtectProcess(DWORD denied) {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) return false;
-    alignas(DWORD) unsigned char aclBuffer[256];
+// An empty access list for the process: no one may do anything with it.
+bool DenyEveryAccess() {
+    alignas(DWORD) unsigned char aclBuffer[64];
     auto* acl = reinterpret_cast<ACL*>(aclBuffer);
-    bool ok = InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) &&
-              (denied == 0 || (AddAccessDeniedAce(acl, ACL_REVISION, denied, everyone) &&
-                               AddAccessAllowedAce(acl, ACL_REVISION, PROCESS_ALL_ACCESS, everyone)));
     SECURITY_DESCRIPTOR descriptor;
-    ok = ok && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-         SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
-         SetKernelObjectSecurity(GetCurrentProcess(), DACL_SECURITY_INFORMATION, &descriptor);
-    FreeSid(everyone);
-    return ok;
+    return InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) &&
+           InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+           SetKernelObjectSecurity(GetCurrentProcess(), DACL_SECURITY_INFORMATION, &descriptor);
 }
 
 bool Apply(const char* how) {
     char self[MAX_PATH];
     if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return false;
     if (strcmp(how, "ready") == 0) return true;
-    if (strcmp(how, "deny-all") == 0) return ProtectProcess(0);
-    if (strcmp(how, "deny-terminate") == 0) return ProtectProcess(PROCESS_TERMINATE);
+    if (strcmp(how, "deny-all") == 0) return DenyEveryAccess();
     // Left open until the process ends.
     if (strcmp(how, "hold-file") == 0) {
         return CreateFileA(self, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE;
