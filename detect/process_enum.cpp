@@ -383,13 +383,14 @@ bool CurrentProgramPath(uint32_t processId, uint64_t startTime, wchar_t* path, s
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    HMODULE program = nullptr;
+    // The first module is the program's own.
+    HMODULE modules[1] = {};
     DWORD needed = 0;
-    if (!psapi.enumProcessModules(process.get(), &program, sizeof program, &needed) || needed < sizeof program) {
+    if (!psapi.enumProcessModules(process.get(), modules, sizeof modules, &needed) || needed < sizeof(HMODULE)) {
         return false;
     }
     wchar_t mapped[MAX_PATH * 2];
-    const DWORD length = psapi.getMappedFileNameW(process.get(), program, mapped, MAX_PATH * 2);
+    const DWORD length = psapi.getMappedFileNameW(process.get(), modules[0], mapped, MAX_PATH * 2);
     if (length == 0 || length >= MAX_PATH * 2 - 1) return false;
     mapped[length] = L'\0';
     if (!MappedNameToWin32Path(mapped, path, size)) {
