@@ -11,6 +11,7 @@ import re
 
 from messages import (CANNOT_CHECK, FOUND_IN_MEMORY, INCOMPLETE, NOT_COMPLETED, NOT_IN_MEMORY, PID, REMOVED,
                       banner_and_rest, exiting)
+from reboot_machines import start_in_background
 from sandbox import SIGNATURES, TEST_BIN, SandboxTestCase
 
 import wormify  # noqa: E402 (found through sandbox's path)
@@ -26,17 +27,7 @@ class HiddenCopies(SandboxTestCase):
         if planted_at is not None or started_as[:2] != "\\\\":
             self.box.plant_worm(planted_at or started_as, SIGNATURES[0])
         self.box.keep_server()
-        copy = self.box.start(started_as, "600000", how)
-
-        def end():
-            if copy.poll() is None:
-                copy.kill()
-            copy.wait(timeout=60)
-            copy.stdout.close()
-
-        self.addCleanup(end)
-        self.assertEqual(copy.stdout.readline().strip(), b"ready", f"{started_as} did not start")
-        return copy
+        return start_in_background(self, self.box, "ready", started_as, "600000", how)
 
     def run_both(self, *args):
         """A report run, then the removal run: each one's result and trace."""
@@ -67,7 +58,7 @@ class HiddenCopies(SandboxTestCase):
         self.assertEqual(banner_and_rest(self, res.stdout), FOUND_IN_MEMORY + REMOVED)
         self.assertNotIn("seek failed", report.stdout + res.stdout)
         for name, copy in zip(names, copies):
-            self.assertEqual(copy.wait(timeout=30), 0, name)
+            self.assertEqual(copy.proc.wait(timeout=30), 0, name)
             self.assertFalse(self.box.exists("C:\\Shared\\" + name), name)
             self.assertIn(f'Deleting file "C:\\Shared\\{name}", result=1', lines)
 
@@ -90,7 +81,7 @@ class HiddenCopies(SandboxTestCase):
                                   "not open",
                                   re.escape("N:\\w2.exe") + ".*it lies on a network drive, which the tool does not open")
         for copy in copies:
-            self.assertIsNone(copy.poll())
+            self.assertTrue(copy.running())
 
     def test_copy_that_renamed_its_own_file(self):
         # Wine maps the image under the name it was started by: where the
@@ -101,13 +92,13 @@ class HiddenCopies(SandboxTestCase):
         self.assert_not_completed(report, removal, re.escape(
             "C:\\Shared\\mover.exe") + ".*it is not where its program started from, and where it lies now cannot be "
             "told")
-        self.assertIsNone(copy.poll())
+        self.assertTrue(copy.running())
 
     def test_process_that_denies_every_access(self):
         copy = self.start_copy("C:\\Shared\\closed.exe", "deny-all")
         report, removal = self.run_both()
         self.assert_not_completed(report, removal, NOT_EXAMINED + "it cannot be opened, error=5$")
-        self.assertIsNone(copy.poll())
+        self.assertTrue(copy.running())
 
     def test_copy_that_holds_its_own_file_is_no_clean_result_under_quiet(self):
         self.start_copy("C:\\Shared\\holder.exe", "hold-file")
@@ -121,8 +112,8 @@ class HiddenCopies(SandboxTestCase):
         first = self.start_copy(path)
         second = self.start_copy(path)
         res, lines = self.box.run_traced()
-        self.assertEqual(first.wait(timeout=30), 0)
-        self.assertEqual(second.wait(timeout=30), 0)
+        self.assertEqual(first.proc.wait(timeout=30), 0)
+        self.assertEqual(second.proc.wait(timeout=30), 0)
         self.assertIn(res.code, (1, 2), res.stdout)
         self.assertEqual(len([line for line in lines if re.fullmatch(re.escape(f"Process {path}") + PID +
                                                                       " is infection", line)]), 2)
