@@ -6,6 +6,31 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+// An entry point as GetProcAddress answers it, converted to the function
+// type of the record field it fills (through the generic function pointer
+// type, which converts to any other); null where the module or the function
+// is missing.
+class OptionalEntry {
+public:
+    OptionalEntry(HMODULE module, const char* name)
+        : address_(module != nullptr ? GetProcAddress(module, name) : nullptr) {}
+    template <typename Function>
+    operator Function() const {  // implicit: fills each field of a record by its type
+        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address_));
+    }
+
+private:
+    FARPROC address_;
+};
+
+// A record of entry points, filled once per process by whichever thread
+// asks first (a function-local static).
+template <typename Functions, Functions (*Find)()>
+const Functions& FilledOnce() {
+    static const Functions functions = Find();
+    return functions;
+}
+
 // KERNEL32.DLL: functions of later systems, and the toolhelp functions, which
 // NT 4.0 lacks.
 struct Kernel32Functions {
@@ -56,17 +81,3 @@ struct Advapi32Functions {
                                                SECURITY_DESCRIPTOR_CONTROL bits);  // 2000
 };
 const Advapi32Functions& Advapi32Optional();
-
-// PSAPI.DLL (the NT family), loaded from the system folder only, once, and
-// kept loaded for the rest of the process: a bare name would also find a
-// planted copy beside the program or in the current folder.
-struct PsapiFunctions {
-    BOOL(WINAPI* enumProcesses)(DWORD* ids, DWORD size, DWORD* used);
-    DWORD(WINAPI* getModuleFileNameExW)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
-    BOOL(WINAPI* enumProcessModules)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
-    DWORD(WINAPI* getModuleBaseNameW)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
-    DWORD(WINAPI* getMappedFileNameW)(HANDLE process, void* address, LPWSTR name, DWORD size);
-    bool loaded;
-    DWORD loadError;  // the system's reason when the DLL could not be loaded
-};
-const PsapiFunctions& PsapiOptional();

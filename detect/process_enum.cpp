@@ -1,7 +1,8 @@
 #include "detect/process_enum.h"
 
-#include "base/path_forms.h"
 #include "base/optional_functions.h"
+#include "base/path_forms.h"
+#include "base/paths.h"
 #include "base/system_folders.h"
 #include "base/wide_files.h"
 #include "trace/trace.h"
@@ -52,7 +53,22 @@ int32_t VisitNarrowed(const wchar_t* path, int32_t reserved, uint32_t processId,
     return walk->callback(ansi, reserved, processId, startTime, walk->context);
 }
 
+// Never freed: the functions serve every walk of the process.
+PsapiFunctions FindPsapiFunctions() {
+    char path[MAX_PATH];
+    const bool named = SystemFolder(path, sizeof path) && AppendDirectorySeparator(path, sizeof path) &&
+                       JoinPath(path, sizeof path, path, "PSAPI.DLL");
+    const HMODULE psapi = named ? LoadLibraryA(path) : nullptr;
+    const DWORD error = psapi != nullptr ? ERROR_SUCCESS : named ? GetLastError() : ERROR_PATH_NOT_FOUND;
+    const auto entry = [psapi](const char* name) { return OptionalEntry(psapi, name); };
+    return {entry("EnumProcesses"),      entry("GetModuleFileNameExW"), entry("EnumProcessModules"),
+            entry("GetModuleBaseNameW"), entry("GetMappedFileNameW"),   psapi != nullptr,
+            error};
+}
+
 }  // namespace
+
+const PsapiFunctions& PsapiOptional() { return FilledOnce<PsapiFunctions, FindPsapiFunctions>(); }
 
 int32_t ProcessEnumerator::Enumerate(ProcessCallback callback, void* context) {
     NarrowWalk walk{callback, context, 0};

@@ -7,6 +7,20 @@
 #include "base/guards.h"
 #include "base/optional_functions.h"
 
+// PSAPI.DLL (the NT family), loaded from the system folder only, once, and
+// kept loaded for the rest of the process: a bare name would also find a
+// planted copy beside the program or in the current folder.
+struct PsapiFunctions {
+    BOOL(WINAPI* enumProcesses)(DWORD* ids, DWORD size, DWORD* used);
+    DWORD(WINAPI* getModuleFileNameExW)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
+    BOOL(WINAPI* enumProcessModules)(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed);
+    DWORD(WINAPI* getModuleBaseNameW)(HANDLE process, HMODULE module, LPWSTR name, DWORD size);
+    DWORD(WINAPI* getMappedFileNameW)(HANDLE process, void* address, LPWSTR name, DWORD size);
+    bool loaded;
+    DWORD loadError;  // the system's reason when the DLL could not be loaded
+};
+const PsapiFunctions& PsapiOptional();
+
 // The longest path the NT family can name, with the terminator.
 constexpr size_t ProgramPathUnits = 32768;
 
