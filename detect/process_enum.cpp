@@ -296,7 +296,7 @@ int32_t PsapiProcessEnumerator::Enumerate(WideProcessCallback callback, void* co
         case PathRead::TooLong:
             break;
         case PathRead::Gone:
-            TRACE(TraceDetail, "Process (PID=0x%lx) has ended\n", processId);
+            TRACE(TraceDetail, "No running process has the id 0x%lx\n", processId);
             continue;
         case PathRead::NoProgramFile:
             TRACE(TraceDetail, "Process (PID=0x%lx) runs no program file\n", processId);
