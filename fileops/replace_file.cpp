@@ -249,30 +249,37 @@ constexpr char Unnamable[] = "The file has no name that the file functions take"
 struct OpenedAgain {
     UniqueFileHandle file;
     // Delete access while nobody else may write to the file or delete it:
-    // the others can only read it and cannot undo its deletion.
+    // the others can only read it and cannot undo its deletion or its move.
     bool deletable = false;
-    // Delete access shared with others: enough to move the file.
+    // And the rights to the file's owner and access list: enough to move it
+    // out of users' reach.
     bool movable = false;
-    DWORD deleteError = 0;  // why there is no delete access at all
+    DWORD moveError = 0;  // why it cannot be moved
 };
 
 OpenedAgain OpenAgain(const wchar_t* path) {
     OpenedAgain again;
-    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     // Attribute changes are not subject to sharing.
     const DWORD reading = FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
-    again.file.reset(WideCreateFile(path, reading | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+    again.file.reset(WideCreateFile(path, reading | DELETE | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, flags, nullptr));
     if (again.file) {
         again.deletable = again.movable = true;
         return again;
     }
-    again.file.reset(WideCreateFile(path, reading | DELETE, all, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (again.file) {
-        again.movable = true;
-        return again;
+    again.moveError = GetLastError();
+    // An access list that withholds the rights to itself still lets the
+    // file go now.
+    if (again.moveError == ERROR_ACCESS_DENIED) {
+        again.file.reset(
+            WideCreateFile(path, reading | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+        if (again.file) {
+            again.deletable = true;
+            return again;
+        }
     }
-    again.deleteError = GetLastError();
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     again.file.reset(WideCreateFile(path, reading, all, nullptr, OPEN_EXISTING, flags, nullptr));
     return again;
 }
@@ -304,7 +311,7 @@ ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const 
     if (!again.movable) {
         TRACE(TraceFailure,
               REPLACE_FILE_TAG "File cannot be moved out of users' reach, error %ld: nothing is scheduled (%s).\n",
-              again.deleteError, shown);
+              again.moveError, shown);
     } else if (MoveOutOfReachForRestart(again.file.get(), found, path, shown)) {
         return ReplaceFileResult::DoneAtReboot;
     }
