@@ -23,7 +23,8 @@ private:
 Kernel32Functions FindKernel32Functions() {
     const HMODULE kernel32 = GetModuleHandleA("KERNEL32.DLL");
     const DWORD error = kernel32 != nullptr ? ERROR_SUCCESS : GetLastError();
-    return {Entry(kernel32, "GetSystemWow64DirectoryA"), Entry(kernel32, "GetSystemWindowsDirectoryA"),
+    return {Entry(kernel32, "GetSystemWow64DirectoryA"), Entry(kernel32, "GetSystemWow64DirectoryW"),
+            Entry(kernel32, "GetSystemWindowsDirectoryA"),
             Entry(kernel32, "GetSystemWindowsDirectoryW"), Entry(kernel32, "QueryFullProcessImageNameW"),
             Entry(kernel32, "IsWow64Process"), Entry(kernel32, "GetProcessTimes"),
             Entry(kernel32, "CreateToolhelp32Snapshot"), Entry(kernel32, "Process32First"),

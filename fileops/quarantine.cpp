@@ -164,10 +164,10 @@ bool MakeAdminOnlySecurity(AdminOnlySecurity& security) {
     return setControl == nullptr || setControl(&security.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 
-bool IsInSystemFolder(const char* path) {
-    char folder[MAX_PATH];
-    if (SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0) return true;
-    return Wow64SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0;
+bool IsInSystemFolder(const wchar_t* path) {
+    wchar_t folder[MAX_PATH];
+    if (SystemFolder(folder, MAX_PATH) && NameInFolder(path, folder) != 0) return true;
+    return Wow64SystemFolder(folder, MAX_PATH) && NameInFolder(path, folder) != 0;
 }
 
 bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* path, const char* shown) {

@@ -10,8 +10,8 @@
 
 // Whether path names a file directly in a system folder, which only
 // administrators can change: the program's system directory and, on 64-bit
-// Windows, the 32-bit system folder.
-bool IsInSystemFolder(const char* path);
+// Windows, the 32-bit system folder. The NT family only.
+bool IsInSystemFolder(const wchar_t* path);
 
 // A security descriptor owned by Administrators whose access list grants
 // everything to the system and to Administrators, nothing to anyone else,

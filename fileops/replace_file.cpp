@@ -51,16 +51,20 @@ void ClearReadOnly(const char* path) {
     if (attributes != 0 && SetFileAttributesA(path, attributes)) TraceReadOnlyCleared(path);
 }
 
-// Hands a file that could not be deleted now to the restart; false (with
-// the error reported) when that cannot be done either.
-bool ScheduleDeletion(const char* path, int32_t context) {
-    if (AddFileToAutomaticRenameList(path, nullptr)) {
-        TRACE(TraceDetail, REPLACE_FILE_TAG "File will be deleted during reboot (%s).\n", path);
+// Traces what became of a file handed to the restart; false (with the error
+// reported) when it could not be scheduled either.
+bool ScheduledDeletion(bool scheduled, const char* shown, int32_t context) {
+    if (scheduled) {
+        TRACE(TraceDetail, REPLACE_FILE_TAG "File will be deleted during reboot (%s).\n", shown);
         return true;
     }
-    TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted during reboot (%s).\n", path);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted during reboot (%s).\n", shown);
     ReportError(3, 23, 0, 0, context);
     return false;
+}
+
+bool ScheduleDeletion(const char* path, int32_t context) {
+    return ScheduledDeletion(AddFileToAutomaticRenameList(path, nullptr) != 0, path, context);
 }
 
 // Deletion by name of a file known to exist.
@@ -298,15 +302,15 @@ void ClearReadOnly(HANDLE file, const FileIdentity& found, const char* shown) {
 // A file that cannot go now goes at the restart only under a path that no
 // user can change until then: its own in a system folder, else one in a
 // folder of the program's own, where it is moved first. Nothing else is
-// handed to the restart. The restart's list takes ANSI names: a file in a
-// system folder whose name the code page lacks goes by its short path, or
-// is moved like any other.
+// handed to the restart.
 ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const OpenedAgain& again,
                                   const FileIdentity& found, int32_t context) {
-    char named[ReplacePathSize];
-    if (PathForAnsiCalls(path, named, sizeof named) && IsInSystemFolder(named)) {
-        // Scheduled while the handle still holds the confirmed file in place.
-        return ScheduleDeletion(named, context) ? ReplaceFileResult::DoneAtReboot : ReplaceFileResult::Failed;
+    if (IsInSystemFolder(path)) {
+        // Scheduled by its whole name while the handle still holds the
+        // confirmed file in place.
+        return ScheduledDeletion(AddFileToAutomaticRenameList(path) != 0, shown, context)
+                   ? ReplaceFileResult::DoneAtReboot
+                   : ReplaceFileResult::Failed;
     }
     if (!again.movable) {
         TRACE(TraceFailure,
