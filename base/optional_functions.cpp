@@ -6,12 +6,13 @@ Kernel32Functions FindKernel32Functions() {
     const HMODULE kernel32 = GetModuleHandleA("KERNEL32.DLL");
     const DWORD error = kernel32 != nullptr ? ERROR_SUCCESS : GetLastError();
     const auto entry = [kernel32](const char* name) { return OptionalEntry(kernel32, name); };
-    return {entry("GetSystemWow64DirectoryA"),   entry("GetSystemWindowsDirectoryA"),
-            entry("GetSystemWindowsDirectoryW"), entry("QueryFullProcessImageNameW"),
-            entry("IsWow64Process"),             entry("GetProcessTimes"),
-            entry("QueryDosDeviceW"),            entry("CreateToolhelp32Snapshot"),
-            entry("Process32First"),             entry("Process32Next"),
-            kernel32 != nullptr,                 error};
+    return {entry("GetSystemWow64DirectoryA"),   entry("GetSystemWow64DirectoryW"),
+            entry("GetSystemWindowsDirectoryA"), entry("GetSystemWindowsDirectoryW"),
+            entry("QueryFullProcessImageNameW"), entry("IsWow64Process"),
+            entry("GetProcessTimes"),            entry("QueryDosDeviceW"),
+            entry("CreateToolhelp32Snapshot"),   entry("Process32First"),
+            entry("Process32Next"),              kernel32 != nullptr,
+            error};
 }
 
 NtdllFunctions FindNtdllFunctions() {

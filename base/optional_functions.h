@@ -35,6 +35,7 @@ const Functions& FilledOnce() {
 // NT 4.0 lacks.
 struct Kernel32Functions {
     UINT(WINAPI* getSystemWow64DirectoryA)(LPSTR buffer, UINT size);  // XP: the 32-bit system folder
+    UINT(WINAPI* getSystemWow64DirectoryW)(LPWSTR buffer, UINT size);
     // NT 4.0 Terminal Server: the shared Windows folder.
     UINT(WINAPI* getSystemWindowsDirectoryA)(LPSTR buffer, UINT size);
     UINT(WINAPI* getSystemWindowsDirectoryW)(LPWSTR buffer, UINT size);

@@ -30,6 +30,8 @@ bool WindowsFolder(char* folder, size_t size) { return Read(GetWindowsDirectoryA
 
 bool SystemFolder(char* folder, size_t size) { return Read(GetSystemDirectoryA, folder, size); }
 
+bool SystemFolder(wchar_t* folder, size_t size) { return Read(GetSystemDirectoryW, folder, size); }
+
 bool SharedWindowsFolder(char* folder, size_t size) {
     const auto shared = Kernel32Optional().getSystemWindowsDirectoryA;
     return shared != nullptr ? Read(shared, folder, size) : WindowsFolder(folder, size);
@@ -42,4 +44,8 @@ bool SharedWindowsFolder(wchar_t* folder, size_t size) {
 
 bool Wow64SystemFolder(char* folder, size_t size) {
     return Read(Kernel32Optional().getSystemWow64DirectoryA, folder, size);
+}
+
+bool Wow64SystemFolder(wchar_t* folder, size_t size) {
+    return Read(Kernel32Optional().getSystemWow64DirectoryW, folder, size);
 }

@@ -12,6 +12,9 @@
 // the platform gives none.
 bool WindowsFolder(char* folder, size_t size);
 bool SystemFolder(char* folder, size_t size);
+// The NT family's own names of the folders, in UTF-16 (the 9x family has
+// the W functions only as stubs that fail).
+bool SystemFolder(wchar_t* folder, size_t size);
 // The shared Windows folder, which \SystemRoot names: on a terminal server
 // GetWindowsDirectory may answer a user's own one. GetSystemWindowsDirectory
 // came with NT 4.0 Terminal Server; elsewhere the two are the same.
@@ -21,3 +24,4 @@ bool SharedWindowsFolder(wchar_t* folder, size_t size);
 // (32-bit Windows, and systems older than XP, which lack the function) the
 // reason is any other than ERROR_FILENAME_EXCED_RANGE.
 bool Wow64SystemFolder(char* folder, size_t size);
+bool Wow64SystemFolder(wchar_t* folder, size_t size);

@@ -61,6 +61,48 @@ bool ParentOnVolume(const wchar_t* path, uint32_t volumeSerial, char (&parent)[M
     return false;
 }
 
+// Whether the volume under parent (a folder on the file's volume) keeps
+// users out of a folder of the program's own until the restart: only a
+// local fixed disk that keeps access lists does. A removable disk may carry
+// another letter at the restart, another machine decides who may reach a
+// network volume, and a volume without access lists lets everyone in.
+bool KeepsUsersOut(const char* parent, uint32_t volumeSerial, const char* shown) {
+    const char root[] = {parent[0], ':', '\\', '\0'};
+    FileIdentity rootIdentity;
+    if (parent[0] == '\0' || parent[1] != ':' || parent[2] != '\\' || !OpenFolder(root, &rootIdentity) ||
+        rootIdentity.volumeSerial != volumeSerial) {
+        TRACE(TraceFailure,
+              REPLACE_FILE_TAG "File cannot be moved out of users' reach: the drive of %s is another volume, "
+              "nothing is scheduled (%s).\n",
+              parent, shown);
+        return false;
+    }
+    DWORD flags = 0;
+    if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
+        TRACE(TraceFailure,
+              REPLACE_FILE_TAG "File cannot be moved out of users' reach: %s cannot be examined, error %ld, "
+              "nothing is scheduled (%s).\n",
+              root, GetLastError(), shown);
+        return false;
+    }
+    if ((flags & FILE_PERSISTENT_ACLS) == 0) {
+        TRACE(TraceFailure,
+              REPLACE_FILE_TAG "File cannot be moved out of users' reach: %s keeps no access lists, nothing is "
+              "scheduled (%s).\n",
+              root, shown);
+        return false;
+    }
+    const UINT type = GetDriveTypeA(root);
+    if (type != DRIVE_FIXED) {
+        TRACE(TraceFailure,
+              REPLACE_FILE_TAG "File cannot be moved out of users' reach: %s is no local fixed disk (drive type "
+              "%u), nothing is scheduled (%s).\n",
+              root, type, shown);
+        return false;
+    }
+    return true;
+}
+
 // 64 bits that no user can foretell: the system's random numbers where it
 // has them (XP and later), else this moment and this process, mixed.
 uint64_t FreshNumber(int attempt) {
@@ -112,6 +154,7 @@ bool MakeAdminOnlySecurity(AdminOnlySecurity& security) {
         !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, security.system.get()) ||
         !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, security.administrators.get()) ||
         !InitializeSecurityDescriptor(&security.descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorOwner(&security.descriptor, security.administrators.get(), FALSE) ||
         !SetSecurityDescriptorDacl(&security.descriptor, TRUE, acl, FALSE)) {
         return false;
     }
@@ -121,10 +164,10 @@ bool MakeAdminOnlySecurity(AdminOnlySecurity& security) {
     return setControl == nullptr || setControl(&security.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 
-bool IsInSystemFolder(const char* path) {
-    char folder[MAX_PATH];
-    if (SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0) return true;
-    return Wow64SystemFolder(folder, sizeof folder) && NameInFolder(path, folder) != 0;
+bool IsInSystemFolder(const wchar_t* path) {
+    wchar_t folder[MAX_PATH];
+    if (SystemFolder(folder, MAX_PATH) && NameInFolder(path, folder) != 0) return true;
+    return Wow64SystemFolder(folder, MAX_PATH) && NameInFolder(path, folder) != 0;
 }
 
 bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* path, const char* shown) {
@@ -135,6 +178,7 @@ bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const w
               shown);
         return false;
     }
+    if (!KeepsUsersOut(parent, identity.volumeSerial, shown)) return false;
     AdminOnlySecurity security;
     if (!MakeAdminOnlySecurity(security)) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "The access list of the tool's folder cannot be made, error %ld (%s).\n",
@@ -156,6 +200,19 @@ bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const w
         ownFolder.reset();
         RemoveDirectoryA(folder);
         TRACE(TraceFailure, REPLACE_FILE_TAG "The tool's folder %s cannot be used (%s).\n", folder, shown);
+        return false;
+    }
+
+    // A rename keeps the file's own security: its owner could open it by
+    // name in the folder, which everyone may traverse, and take it away.
+    if (!SetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                 &security.descriptor)) {
+        error = GetLastError();
+        ownFolder.reset();
+        RemoveDirectoryA(folder);
+        TRACE(TraceFailure,
+              REPLACE_FILE_TAG "File cannot be given to administrators alone, error %ld: nothing is scheduled (%s).\n",
+              error, shown);
         return false;
     }
 

@@ -10,11 +10,12 @@
 
 // Whether path names a file directly in a system folder, which only
 // administrators can change: the program's system directory and, on 64-bit
-// Windows, the 32-bit system folder.
-bool IsInSystemFolder(const char* path);
+// Windows, the 32-bit system folder. The NT family only.
+bool IsInSystemFolder(const wchar_t* path);
 
-// A security descriptor whose access list grants everything to the system
-// and to Administrators, nothing to anyone else, and inherits nothing.
+// A security descriptor owned by Administrators whose access list grants
+// everything to the system and to Administrators, nothing to anyone else,
+// and inherits nothing.
 struct AdminOnlySecurity {
     SECURITY_DESCRIPTOR descriptor{};
     alignas(DWORD) BYTE acl[128]{};
@@ -25,10 +26,14 @@ struct AdminOnlySecurity {
 // Fills security in; false when the system refuses (the 9x family).
 bool MakeAdminOnlySecurity(AdminOnlySecurity& security);
 
-// Moves the file open as `file` (a handle with delete access; `identity` read
-// through it) into a new folder of the program's own on the same volume,
-// under a name of the program's choosing, and schedules the deletion of the
-// file and then of the folder for the restart; shown is the path as the trace
-// writes it. True when the file's deletion is scheduled; false, traced, when
-// not (the file may then lie in that folder).
+// Moves the file open as `file` (a handle with delete access and the rights
+// to the file's owner and access list, that shares reading alone, so that no
+// other handle may write, delete or move the file; `identity` read through it)
+// into a new folder of the program's own on the same volume, under a name of
+// the program's choosing, and schedules the deletion of the file and then of
+// the folder for the restart. Before the move the file gets the folder's
+// owner and access list. Only a local fixed volume that keeps access lists
+// takes such a folder. shown is the path as the trace writes it. True when
+// the file's deletion is scheduled; false, traced, when not (the file may
+// then lie in that folder).
 bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* path, const char* shown);

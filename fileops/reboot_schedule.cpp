@@ -13,6 +13,7 @@
 #include "base/optional_functions.h"
 #include "base/run_end.h"
 #include "base/system_folders.h"
+#include "base/wide_files.h"
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
 #include "fileops/replace_file.h"
@@ -27,34 +28,39 @@ namespace {
 
 constexpr const char* ScannerServiceName = "Norvane Portiva";
 
+void TraceNativePath(const char* path, const char* native) {
+    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", path, native);
+}
+
+void TraceNativePath(const wchar_t* path, const wchar_t* native) {
+    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", ShowPath(path).text,
+          ShowPath(native).text);
+}
+
 // A 32-bit program on a 64-bit system sees the 32-bit system folder under the
 // native one's name, but the restart carries out a delayed move as a native
 // program would and would act on the native folder. Files directly in the
 // system directory are therefore recorded under the 32-bit folder's own name;
 // its subfolders are not all redirected (spool, drivers\etc, catroot, ...),
 // and nothing below them is handed to the restart by name anyway.
-std::string PathForRestart(const char* path) {
+template <typename Char>
+std::basic_string<Char> PathForRestart(const Char* path) {
     // Missing on older systems, which have no WoW64.
     const auto isWow64Process = Kernel32Optional().isWow64Process;
     BOOL wow64 = FALSE;
     if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) return path;
 
-    char systemDir[MAX_PATH];
-    char wow64Dir[MAX_PATH];
-    if (!SystemFolder(systemDir, sizeof systemDir) || !Wow64SystemFolder(wow64Dir, sizeof wow64Dir)) return path;
+    Char systemDir[MAX_PATH];
+    Char wow64Dir[MAX_PATH];
+    if (!SystemFolder(systemDir, MAX_PATH) || !Wow64SystemFolder(wow64Dir, MAX_PATH)) return path;
     const size_t name = NameInFolder(path, systemDir);
     if (name == 0) return path;
-    std::string native = std::string(wow64Dir) + "\\" + (path + name);
-    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", path, native.c_str());
+    std::basic_string<Char> native = std::basic_string<Char>(wow64Dir) + Char('\\') + (path + name);
+    TraceNativePath(path, native.c_str());
     return native;
 }
 
-bool ScheduleDelayedMove(const char* existingPath, const char* newPath) {
-    const std::string existing = PathForRestart(existingPath);
-    std::optional<std::string> target;
-    if (newPath != nullptr) target = PathForRestart(newPath);
-    const BOOL moved = MoveFileExA(existing.c_str(), target ? target->c_str() : nullptr,
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+bool Scheduled(BOOL moved) {
     if (moved) {
         TRACE(TraceDetail, SCHEDULE_TAG "Operation is executed during reboot.\n");
     } else {
@@ -62,6 +68,35 @@ bool ScheduleDelayedMove(const char* existingPath, const char* newPath) {
     }
     return moved != FALSE;
 }
+
+bool ScheduleDelayedMove(const char* existingPath, const char* newPath) {
+    const std::string existing = PathForRestart(existingPath);
+    std::optional<std::string> target;
+    if (newPath != nullptr) target = PathForRestart(newPath);
+    return Scheduled(MoveFileExA(existing.c_str(), target ? target->c_str() : nullptr,
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
+}
+
+// A deletion by the file's whole name: an 8.3 name need not exist, and the
+// code page cannot name the file otherwise.
+bool ScheduleDelayedDeletion(const wchar_t* existingPath) {
+    const std::wstring existing = PathForRestart(existingPath);
+    return Scheduled(MoveFileExW(existing.c_str(), nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
+}
+
+// On the NT family the caller's rights choose the means: true for an
+// administrator.
+bool TraceRights() {
+    TRACE(TraceDetail, SCHEDULE_TAG "System is NT.\n");
+    if (IsAdministrator()) {
+        TRACE(TraceDetail, SCHEDULE_TAG "User is admin.\n");
+        return true;
+    }
+    TRACE(TraceDetail, SCHEDULE_TAG "User is not admin.\n");
+    return false;
+}
+
+void TraceNoMeans() { TRACE(TraceFailure, SCHEDULE_TAG "No admin rights, no PV -> No renaming at reboot.\n"); }
 
 bool HandRenameToScanner(const char* existingPath, const char* newPath) {
     RenameListStatus status = RenameListStatus::Ok;
@@ -136,18 +171,25 @@ int32_t AddFileToAutomaticRenameList(const char* existingPath, const char* newPa
     // The 9x family has MoveFileExA only as a stub that fails with
     // ERROR_CALL_NOT_IMPLEMENTED; its start-up reads WININIT.INI instead.
     if (!IsWindowsNT()) return AddToWininit(existingPath, newPath);
-
-    TRACE(TraceDetail, SCHEDULE_TAG "System is NT.\n");
-    if (IsAdministrator()) {
-        TRACE(TraceDetail, SCHEDULE_TAG "User is admin.\n");
-        return ScheduleDelayedMove(existingPath, newPath);
-    }
-    TRACE(TraceDetail, SCHEDULE_TAG "User is not admin.\n");
+    if (TraceRights()) return ScheduleDelayedMove(existingPath, newPath);
     // Only renames go to the scanner; a deletion is refused without asking.
     if (newPath == nullptr || !IsServiceLoaded(ScannerServiceName)) {
-        TRACE(TraceFailure, SCHEDULE_TAG "No admin rights, no PV -> No renaming at reboot.\n");
+        TraceNoMeans();
         return 0;
     }
     TRACE(TraceDetail, SCHEDULE_TAG "Portiva is loaded and can be used for renaming.\n");
     return HandRenameToScanner(existingPath, newPath);
+}
+
+int32_t AddFileToAutomaticRenameList(const wchar_t* existingPath) {
+    if (!IsWindowsNT()) {
+        // The 9x family's paths all come from ANSI calls: this gives their bytes back.
+        char narrow[MAX_PATH];
+        if (WideToAnsi(existingPath, narrow, sizeof narrow)) return AddToWininit(narrow, nullptr);
+        TRACE(TraceFailure, SCHEDULE_TAG "Operation cannot be executed during reboot.\n");
+        return 0;
+    }
+    if (TraceRights()) return ScheduleDelayedDeletion(existingPath);
+    TraceNoMeans();
+    return 0;
 }

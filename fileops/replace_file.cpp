@@ -51,16 +51,20 @@ void ClearReadOnly(const char* path) {
     if (attributes != 0 && SetFileAttributesA(path, attributes)) TraceReadOnlyCleared(path);
 }
 
-// Hands a file that could not be deleted now to the restart; false (with
-// the error reported) when that cannot be done either.
-bool ScheduleDeletion(const char* path, int32_t context) {
-    if (AddFileToAutomaticRenameList(path, nullptr)) {
-        TRACE(TraceDetail, REPLACE_FILE_TAG "File will be deleted during reboot (%s).\n", path);
+// Traces what became of a file handed to the restart; false (with the error
+// reported) when it could not be scheduled either.
+bool ScheduledDeletion(bool scheduled, const char* shown, int32_t context) {
+    if (scheduled) {
+        TRACE(TraceDetail, REPLACE_FILE_TAG "File will be deleted during reboot (%s).\n", shown);
         return true;
     }
-    TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted during reboot (%s).\n", path);
+    TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted during reboot (%s).\n", shown);
     ReportError(3, 23, 0, 0, context);
     return false;
+}
+
+bool ScheduleDeletion(const char* path, int32_t context) {
+    return ScheduledDeletion(AddFileToAutomaticRenameList(path, nullptr) != 0, path, context);
 }
 
 // Deletion by name of a file known to exist.
@@ -249,30 +253,37 @@ constexpr char Unnamable[] = "The file has no name that the file functions take"
 struct OpenedAgain {
     UniqueFileHandle file;
     // Delete access while nobody else may write to the file or delete it:
-    // the others can only read it and cannot undo its deletion.
+    // the others can only read it and cannot undo its deletion or its move.
     bool deletable = false;
-    // Delete access shared with others: enough to move the file.
+    // And the rights to the file's owner and access list: enough to move it
+    // out of users' reach.
     bool movable = false;
-    DWORD deleteError = 0;  // why there is no delete access at all
+    DWORD moveError = 0;  // why it cannot be moved
 };
 
 OpenedAgain OpenAgain(const wchar_t* path) {
     OpenedAgain again;
-    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     // Attribute changes are not subject to sharing.
     const DWORD reading = FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT;
-    again.file.reset(WideCreateFile(path, reading | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+    again.file.reset(WideCreateFile(path, reading | DELETE | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, flags, nullptr));
     if (again.file) {
         again.deletable = again.movable = true;
         return again;
     }
-    again.file.reset(WideCreateFile(path, reading | DELETE, all, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (again.file) {
-        again.movable = true;
-        return again;
+    again.moveError = GetLastError();
+    // An access list that withholds the rights to itself still lets the
+    // file go now.
+    if (again.moveError == ERROR_ACCESS_DENIED) {
+        again.file.reset(
+            WideCreateFile(path, reading | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
+        if (again.file) {
+            again.deletable = true;
+            return again;
+        }
     }
-    again.deleteError = GetLastError();
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     again.file.reset(WideCreateFile(path, reading, all, nullptr, OPEN_EXISTING, flags, nullptr));
     return again;
 }
@@ -291,20 +302,20 @@ void ClearReadOnly(HANDLE file, const FileIdentity& found, const char* shown) {
 // A file that cannot go now goes at the restart only under a path that no
 // user can change until then: its own in a system folder, else one in a
 // folder of the program's own, where it is moved first. Nothing else is
-// handed to the restart. The restart's list takes ANSI names: a file in a
-// system folder whose name the code page lacks goes by its short path, or
-// is moved like any other.
+// handed to the restart.
 ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const OpenedAgain& again,
                                   const FileIdentity& found, int32_t context) {
-    char named[ReplacePathSize];
-    if (PathForAnsiCalls(path, named, sizeof named) && IsInSystemFolder(named)) {
-        // Scheduled while the handle still holds the confirmed file in place.
-        return ScheduleDeletion(named, context) ? ReplaceFileResult::DoneAtReboot : ReplaceFileResult::Failed;
+    if (IsInSystemFolder(path)) {
+        // Scheduled by its whole name while the handle still holds the
+        // confirmed file in place.
+        return ScheduledDeletion(AddFileToAutomaticRenameList(path) != 0, shown, context)
+                   ? ReplaceFileResult::DoneAtReboot
+                   : ReplaceFileResult::Failed;
     }
     if (!again.movable) {
         TRACE(TraceFailure,
               REPLACE_FILE_TAG "File cannot be moved out of users' reach, error %ld: nothing is scheduled (%s).\n",
-              again.deleteError, shown);
+              again.moveError, shown);
     } else if (MoveOutOfReachForRestart(again.file.get(), found, path, shown)) {
         return ReplaceFileResult::DoneAtReboot;
     }

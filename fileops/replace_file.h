@@ -44,11 +44,12 @@ using ContentCheck = bool (*)(HANDLE file);
 // not touched: Failed, with a trace line. On the NT family a path with a
 // reparse point among its folders is refused the same way, and the restart
 // is given only paths that no user can change: a file directly in a system
-// folder by its name, any other moved first through the handle into a
-// folder of the program's own; a file that cannot be moved (another program
-// holds it without delete sharing) is not scheduled at all: Failed. The
-// recognising handle is kept open until the identities have been compared,
-// then closed.
+// folder by its whole name, any other moved first through the handle into a
+// folder of the program's own (MoveOutOfReachForRestart); a file that cannot
+// be moved (another program may write to it or delete it, or its volume is
+// no local fixed disk that keeps access lists) is not scheduled at all:
+// Failed. The recognising handle is kept open until the identities have been
+// compared, then closed.
 ReplaceFileResult DeleteRecognisedFile(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                                        int32_t context);
 // The NT family takes every path whole, in UTF-16 (an ANSI path is widened

@@ -1,5 +1,6 @@
 // Which paths the restart may be given by name: those of files directly in a
-// folder that only administrators can change. Text work on ANSI paths only.
+// folder that only administrators can change. Text work only, on ANSI or
+// UTF-16 paths.
 #pragma once
 #include <cstddef>
 
@@ -8,3 +9,4 @@
 // case aside), else 0. A name with a separator of either kind, or "." or
 // "..", is not an entry directly in the folder.
 size_t NameInFolder(const char* path, const char* folder);
+size_t NameInFolder(const wchar_t* path, const wchar_t* folder);

@@ -4,6 +4,7 @@ moves, the short form of a path, programs that run beside a test."""
 
 import fcntl
 import os
+import re
 import shutil
 import subprocess
 import unittest
@@ -94,11 +95,21 @@ def hold_file(test, box, windows_path):
 
 
 def pending_operations(box):
-    """The names in the platform's list of delayed moves, in order."""
-    data = box.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
-    if data is None:
+    """The names in the platform's list of delayed moves, in order, each
+    whole: reg.exe exports in UTF-16, where a query would show a character
+    outside the console's code page as "?". The export lies beside the
+    machine's drive C:, whose files it leaves alone."""
+    export = os.path.join(box.prefix, "pending-operations.reg")
+    box.wine("reg", "export", SESSION_MANAGER, "Z:" + export.replace("/", "\\"), "/y")
+    with open(export, "rb") as f:
+        text = f.read().decode("utf-16")
+    os.remove(export)
+    # hex(7): the multi-string's bytes, its lines continued with a backslash.
+    match = re.search(r'^"PendingFileRenameOperations"=hex\(7\):((?:.*\\\r?\n)*.*)$', text, re.M | re.I)
+    if match is None:
         return []
-    names = data.split("\\0")
+    data = bytes(int(byte, 16) for byte in re.sub(r"[\s\\]", "", match.group(1)).split(",") if byte)
+    names = data.decode("utf-16-le").split("\0")
     while names and names[-1] == "":
         names.pop()
     return names

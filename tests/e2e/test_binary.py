@@ -140,8 +140,9 @@ class ProgramImage(unittest.TestCase):
                          "Toolhelp32ReadProcessMemory", "EnumProcesses", "EnumProcessModules",
                          "GetModuleFileNameExA", "GetModuleBaseNameA", "GetModuleFileNameExW",
                          "GetModuleBaseNameW", "QueryFullProcessImageNameW", "GetSystemWindowsDirectoryW",
-                         "VDMEnumTaskWOWEx", "IsWow64Process", "GetSystemWow64DirectoryA", "GetProcessTimes",
-                         "NtSetInformationFile", "SetFileInformationByHandle", "GetFileInformationByHandleEx"}
+                         "VDMEnumTaskWOWEx", "IsWow64Process", "GetSystemWow64DirectoryA",
+                         "GetSystemWow64DirectoryW", "GetProcessTimes", "NtSetInformationFile",
+                         "SetFileInformationByHandle", "GetFileInformationByHandleEx"}
         for dll, names in imports.items():
             for name in names:
                 with self.subTest(dll=dll, name=name):

@@ -98,6 +98,40 @@ class RestartSafety(SandboxTestCase):
         self.assertFalse(self.box.exists(moved))
         self.assertFalse(self.box.exists(folder))
 
+    def test_worm_copies_on_volumes_that_keep_no_users_out_are_not_moved(self):
+        # A removable disk may carry another letter at the restart, who may
+        # reach a network volume its server decides, and a volume without
+        # access lists lets everyone into a folder of the tool's own. Wine
+        # takes each drive's type from HKLM\Software\Wine\Drives when its
+        # server starts, and reports access lists for every drive but a CD.
+        drives = (("D", "floppy", "is no local fixed disk (drive type 2)"),
+                  ("E", "network", "is no local fixed disk (drive type 4)"),
+                  ("F", "cdrom", "keeps no access lists"))
+        copies = []
+        for letter, kind, _ in drives:
+            folder = os.path.join(self.box.prefix, "drive_" + letter.lower())
+            os.makedirs(os.path.join(folder, "x"))
+            os.symlink(folder, os.path.join(self.box.prefix, "dosdevices", letter.lower() + ":"))
+            wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), os.path.join(folder, "x", "wupd.exe"))
+            self.box.reg_add("HKLM\\Software\\Wine\\Drives", letter.lower() + ":", kind)
+            copies.append((f"{letter}:\\x\\wupd.exe", folder))
+        self.box.stop()
+        for path, _ in copies:
+            start_in_background(self, self.box, "protected", path, "600000")
+
+        res = self.box.run_program()
+        lines = self.box.log_lines()
+        self.assertEqual(res.code, 3, res.stdout)
+        self.assertTrue(res.stdout.endswith(FOUND_IN_MEMORY + FAILED), res.stdout)
+        for (letter, _, why), (path, folder) in zip(drives, copies):
+            with self.subTest(path):
+                self.assertIn(f"{REPLACE}File cannot be moved out of users' reach: {letter}:\\ {why}, "
+                              f"nothing is scheduled ({path}).", lines)
+                self.assertIn(deleted(path, 4), lines)
+                self.assertEqual(sorted(os.listdir(folder)), ["x"])
+                self.assertTrue(os.path.exists(os.path.join(folder, "x", "wupd.exe")))
+        self.assertEqual(pending_operations(self.box), [])
+
     def test_dropped_file_held_with_delete_access_is_not_reported_removed(self):
         # Another program may undo a deletion while it holds the file with
         # delete access: the copy goes at the restart, and is reported so.

@@ -1,7 +1,8 @@
 """Worm copies whose paths the ANSI code page (1252 here) cannot hold, in a
 folder named in Cyrillic or under a name in Japanese, and one whose name it
 holds outside ASCII: the report lists them, the removal ends and deletes
-them, also when a copy cannot be ended and goes at the restart. Each line
+them, also when a copy cannot be ended and goes at the restart (from the
+system folder by its whole name, not an 8.3 name). Each line
 names the file as an administrator can find it: its own path where the
 code page holds it, else its short path."""
 
@@ -12,6 +13,7 @@ import unittest
 
 from fault_machines import start_program
 from messages import FOUND_IN_MEMORY, REMOVED, REPLACE, after_banner, deleted
+from places import SYSTEM_DIR
 from reboot_machines import pending_operations, short_path, start_in_background
 from sandbox import PROGRAM, TEST_BIN, SandboxTestCase, wormify
 
@@ -80,6 +82,27 @@ class UnicodeNames(SandboxTestCase):
         worm.end()
         self.box.restart()
         self.assertFalse(self.box.exists(moved_path))
+
+    def test_copy_in_the_system_folder_that_cannot_be_ended_goes_by_its_whole_name(self):
+        # Users cannot change the system folder: the restart is given the
+        # file's own name there, the whole of it, not an 8.3 name, which a
+        # volume need not have.
+        path = SYSTEM_DIR + "\\ワーム.exe"
+        wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), self.box.host_path(path))
+        worm = start_in_background(self, self.box, "protected", path, "600000")
+        shown = self.shown(path)
+
+        res = self.box.run_program()
+        self.assertEqual(res.code, 2, res.stdout)
+        lines = self.box.log_lines()
+        self.assertIn(deleted(shown, 2), lines)
+        self.assertIn(f"{REPLACE}File will be deleted during reboot ({shown}).", lines)
+        self.assertEqual(pending_operations(self.box), ["\\??\\" + path])
+        self.assertTrue(self.box.exists(path))
+
+        worm.end()
+        self.box.restart()
+        self.assertFalse(self.box.exists(path))
 
     def test_tool_run_from_a_user_folder_in_cyrillic(self):
         # A user whose folders are named in Cyrillic runs the tool where it

@@ -406,6 +406,12 @@ std::string Folder(UINT(WINAPI* query)(LPSTR, UINT)) {
     return std::string(folder, length);
 }
 
+std::string SidText(PSID sid) {
+    std::string text = "S-1-" + std::to_string(GetSidIdentifierAuthority(sid)->Value[5]);
+    for (DWORD n = 0; n < *GetSidSubAuthorityCount(sid); ++n) text += "-" + std::to_string(*GetSidSubAuthority(sid, n));
+    return text;
+}
+
 // Whom an access list grants what: "S-1-5-18 S-1-5-32-544" for SYSTEM and
 // Administrators with every right, "protected" when it inherits nothing.
 std::string Granted(PSECURITY_DESCRIPTOR descriptor) {
@@ -422,11 +428,7 @@ std::string Granted(PSECURITY_DESCRIPTOR descriptor) {
     for (DWORD i = 0; i < acl->AceCount; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
         if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) return "unreadable entry";
-        const PSID sid = &ace->SidStart;
-        std::string text = "S-1-5";
-        for (DWORD n = 0; n < *GetSidSubAuthorityCount(sid); ++n) {
-            text += "-" + std::to_string(*GetSidSubAuthority(sid, n));
-        }
+        std::string text = SidText(&ace->SidStart);
         if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || ace->Mask != FILE_ALL_ACCESS) text += "(other)";
         granted += (granted.empty() ? "" : " ") + text;
     }
@@ -463,12 +465,39 @@ TEST_F(ReplaceFileTest, IdentityDecidesOnNtAndContentOn9x) {
     }
 }
 
-// Wine keeps no access lists on disk: what the folders are made with is
-// checked here instead of what they have.
-TEST(AdminOnlySecurity, GrantsAdministratorsAndSystemAloneAndInheritsNothing) {
+// Whether a file's access list, as the system reads it back, grants
+// Everyone anything.
+bool GrantsEveryone(const std::string& path) {
+    alignas(DWORD) BYTE buffer[4096];
+    DWORD needed = 0;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ACL* acl = nullptr;
+    EXPECT_TRUE(GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &needed))
+        << GetLastError();
+    if (!GetSecurityDescriptorDacl(buffer, &present, &acl, &defaulted) || !present || acl == nullptr) return true;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(acl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            SidText(&ace->SidStart) == "S-1-1-0") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Wine keeps no access lists or owners on disk: what the folders and the
+// moved files are given is checked here instead of what they have.
+TEST(AdminOnlySecurity, OwnedAndUsableByAdministratorsAndSystemAloneInheritingNothing) {
     AdminOnlySecurity security;
     ASSERT_TRUE(MakeAdminOnlySecurity(security));
     EXPECT_EQ(Granted(&security.descriptor), "S-1-5-18 S-1-5-32-544 protected");
+    PSID owner = nullptr;
+    BOOL defaulted = TRUE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(&security.descriptor, &owner, &defaulted));
+    ASSERT_NE(owner, nullptr);
+    EXPECT_EQ(SidText(owner), "S-1-5-32-544");
+    EXPECT_FALSE(defaulted);
 }
 
 // How a worm copy that the deletion meets is held.
@@ -510,8 +539,12 @@ TEST_F(RestartSafety, OnlyPathsNoUserCanChangeAreLeftForTheRestart) {
     } cases[] = {
         {"running program in a user's folder", dir_ / "running.exe", Hold::Running, DoneAtReboot,
          Restart::MovedOutOfReach, {Tag + "Failed to delete the file ({s})."}},
-        {"held with delete sharing in a user's folder", dir_ / "shared.exe", Hold::WithDeleteAccess, DoneAtReboot,
-         Restart::MovedOutOfReach, {Tag + "Failed to delete the file ({s})."}},
+        // Another program that may write to it or move it could take it out of
+        // the program's folder again: nothing is moved.
+        {"held with delete sharing in a user's folder", dir_ / "shared.exe", Hold::WithDeleteAccess, Failed,
+         Restart::Nothing,
+         {Tag + "Failed to delete the file ({s}).",
+          Tag + "File cannot be moved out of users' reach, error 32: nothing is scheduled ({s})."}},
         {"held without delete sharing in a user's folder", dir_ / "held.exe", Hold::WithoutDeleteSharing, Failed,
          Restart::Nothing,
          {Tag + "Failed to delete the file ({s}).",
@@ -581,6 +614,10 @@ TEST_F(RestartSafety, OnlyPathsNoUserCanChangeAreLeftForTheRestart) {
             EXPECT_EQ(added, (std::vector<std::string>{"\\??\\" + moved, "\\??\\" + folder}));
             const RecognisedFile there = Recognise(moved);
             EXPECT_TRUE(SameFile(there.identity, identity));
+            // The file was given the folder's access list before the move. Wine
+            // keeps of a file's list only what the Unix mode can hold: whether
+            // others (Everyone) are granted anything.
+            EXPECT_FALSE(GrantsEveryone(moved));
         } else {
             EXPECT_EQ(movedLine, lines.end());
             EXPECT_EQ(added, c.restart == Restart::ByName ? std::vector<std::string>{"\\??\\" + c.path}

@@ -35,7 +35,17 @@ TEST(NameInFolder, OnlyEntriesDirectlyInTheFolder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.path) + " in " + c.folder);
         EXPECT_EQ(NameInFolder(c.path, c.folder), c.name);
+        // The same in UTF-16, the form the NT family names files in.
+        const std::string path = c.path;
+        const std::string folder = c.folder;
+        EXPECT_EQ(NameInFolder(std::wstring(path.begin(), path.end()).c_str(),
+                               std::wstring(folder.begin(), folder.end()).c_str()),
+                  c.name);
     }
+    // Characters outside the code page change nothing: a name is a name, a
+    // folder a folder.
+    EXPECT_EQ(NameInFolder(L"C:\\Windows\\System32\\\u30ef\u30fc\u30e0.exe", L"C:\\WINDOWS\\system32"), 20u);
+    EXPECT_EQ(NameInFolder(L"C:\\Windows\\System32\\\u0414\\x.exe", L"C:\\WINDOWS\\system32"), 0u);
 }
 
 }  // namespace
