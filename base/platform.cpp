@@ -63,9 +63,11 @@ int RealIsAdministrator() {
 #ifdef RAVLOKFIX_PROBE_SEAM
 int GetPlatformKind() { return ProbeSeamAnswer(ProbeKind, RealGetPlatformKind); }
 int IsAdministrator() { return ProbeSeamAnswer(ProbeAdmin, RealIsAdministrator); }
+unsigned long RunTimeLimitMs(unsigned long limitMs) { return ProbeSeamTimeLimit(limitMs); }
 #else
 int GetPlatformKind() { return RealGetPlatformKind(); }
 int IsAdministrator() { return RealIsAdministrator(); }
+unsigned long RunTimeLimitMs(unsigned long limitMs) { return limitMs; }
 #endif
 
 int IsWindowsNT() { return GetPlatformKind() == PlatformCode(PlatformKind::Nt) ? 1 : 0; }
