@@ -104,12 +104,12 @@ void EndScannerWatch(ScannerWatch* watch) {
 
 // Ctrl+C, Ctrl+Break, a closed console window, log-off or shut-down: once
 // the work in progress is done, the machine gets its protection back, then
-// the run ends as the event asks. (A kill by TerminateProcess reaches no
-// handler: nothing can be done there.)
+// the process ends with the code of an interrupted run. (A kill by
+// TerminateProcess reaches no handler: nothing can be done there.)
 BOOL WINAPI EndRunOnConsoleEvent(DWORD event) {
     TRACE(TraceFailure, DISINFECT_TAG "Console event %lu ends the run.\n", event);
-    EndRunEarly();
-    return FALSE;
+    EndInterruptedRun();
+    return TRUE;
 }
 
 LPTOP_LEVEL_EXCEPTION_FILTER filterBeforeRun = nullptr;

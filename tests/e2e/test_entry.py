@@ -7,8 +7,8 @@ import unittest
 
 import standin
 from fault_machines import Infection, file_state
-from messages import (BANNER_FIRST, DISINFECT, LOGON, NOT_IN_MEMORY, NOTHING, OUTCOMES, REFUSED, VERSION, VERSION_LINE,
-                      banner_and_rest, exiting, refusal, shown)
+from messages import (BANNER_FIRST, DISINFECT, INTERRUPTED, LOGON, NOT_IN_MEMORY, NOTHING, OUTCOMES, REFUSED, VERSION,
+                      VERSION_LINE, banner_and_rest, exiting, refusal, shown)
 from places import LOG, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WORM_COPY
 from sandbox import SEAM_PROGRAM, SandboxTestCase
 
@@ -184,8 +184,11 @@ class Documentation(SandboxTestCase):
         switches = sorted(re.findall(r"\[(/[^\]]+)\]", synopsis))
         described = usage.split("\nSwitches", 1)[1].split("\n\n", 1)[0]
         self.assertEqual(sorted(re.findall(r"^  (/\S+) ", described, re.M)), switches)
-        codes = sorted(int(c) for c in re.findall(r"^  (\d+) ", usage.split("\nExit codes:\n", 1)[1], re.M))
+        # Codes in decimal, or in hexadecimal as the system's status codes are written.
+        code = r"(\d+|0x[0-9A-F]{8})"
+        codes = sorted(int(c, 0) for c in re.findall(r"^  " + code + " ", usage.split("\nExit codes:\n", 1)[1], re.M))
         self.assertIn(REFUSED, codes)
+        self.assertIn(INTERRUPTED, codes)
 
         readme = self.read_source("README.md")
         using = readme.split("\n## Using the tool\n", 1)[1].split("\n## ", 1)[0]
@@ -194,15 +197,15 @@ class Documentation(SandboxTestCase):
         tables = re.findall(r"^\| Exit code \|.*\n\|[-|]+\n((?:\|.*\n)+)", readme, re.M)
         self.assertEqual(len(tables), 2, "README.md's exit-code tables")
         for table in tables:
-            self.assertEqual(sorted(int(c) for c in re.findall(r"^\| (\d+) \|", table, re.M)), codes)
+            self.assertEqual(sorted(int(c, 0) for c in re.findall(r"^\| " + code + r" \|", table, re.M)), codes)
 
         release = self.read_source(os.path.join("release", "README.txt"))
         using = release.split("\nUSING IT\n", 1)[1]
         using = using[:re.search(r"^[A-Z][A-Z ]+$", using, re.M).start()]
         self.assertIn("\n  " + synopsis + "\n", using)
         self.assertEqual(sorted(re.findall(r"^  (/\S+) ", using, re.M)), switches)
-        self.assertEqual(sorted(int(c) for c in re.findall(r"^  (\d+) ", using.split("\nExit codes:\n", 1)[1], re.M)),
-                         codes)
+        self.assertEqual(sorted(int(c, 0) for c in re.findall(r"^  " + code + " ", using.split("\nExit codes:\n", 1)[1],
+                                                              re.M)), codes)
 
 
 if __name__ == "__main__":
