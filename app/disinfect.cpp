@@ -7,7 +7,9 @@
 #include "app/dropped_files.h"
 #include "app/footprint.h"
 #include "app/startup_entries.h"
+#include "base/guards.h"
 #include "base/outcome.h"
+#include "base/platform.h"
 #include "base/run_end.h"
 #include "detect/signature.h"
 #include "detect/terminate.h"
@@ -42,14 +44,72 @@ void ResumeScanner() {
     SetScannerEnabled(1);
 }
 
+// The longest the scanner's blocking stays off. Whoever can hold the run up
+// (a program file that the walk opens, kept waiting by another program) could
+// otherwise keep the machine unprotected for as long as they like, and past
+// the run's end if an administrator then kills it.
+constexpr unsigned long ScannerOffLimitMs = 10UL * 60 * 1000;
+
+// Set, under the run lock, when the limit switched the scanner on again.
+bool scannerOnByLimit = false;
+
+// The watch over that limit runs on a thread of its own, as the run's own
+// thread may be the one held up. It starts suspended, and is let go once the
+// blocking is off.
+struct ScannerWatch {
+    UniqueHandle runDone;  // set when the run is done with the blocking
+    UniqueHandle thread;
+    unsigned long limitMs = 0;
+};
+
+DWORD WINAPI WatchScannerOff(void* context) {
+    const auto* watch = static_cast<const ScannerWatch*>(context);
+    if (WaitForSingleObject(watch->runDone.get(), watch->limitMs) != WAIT_TIMEOUT) return 0;
+    const RunLockHeld held;
+    // On again already: by the run itself, or by what cut the run short.
+    if (!scannerSuspended) return 0;
+    scannerSuspended = false;
+    scannerOnByLimit = true;
+    SetScannerEnabled(1);
+    TRACE(TraceFailure,
+          DISINFECT_TAG "The scanner's blocking has been off for %lu ms, its limit, with the run still working: "
+                        "it was switched on again.\n",
+          watch->limitMs);
+    return 0;
+}
+
+// False when the watch cannot run: the blocking then stays on.
+bool PrepareScannerWatch(ScannerWatch* watch) {
+    watch->limitMs = RunTimeLimitMs(ScannerOffLimitMs);
+    scannerOnByLimit = false;
+    watch->runDone.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    DWORD threadId = 0;  // Windows 95 refuses to start a thread without one
+    if (watch->runDone) {
+        watch->thread.reset(CreateThread(nullptr, 0, WatchScannerOff, watch, CREATE_SUSPENDED, &threadId));
+    }
+    if (watch->thread) return true;
+    TRACE(TraceFailure, DISINFECT_TAG "The scanner's blocking is left on: its time off cannot be watched (error %lu).\n",
+          static_cast<unsigned long>(GetLastError()));
+    return false;
+}
+
+// The run no longer needs the watch, which ends. A switch by the limit is an
+// error of the run: its later steps met the scanner's blocking.
+void EndScannerWatch(ScannerWatch* watch) {
+    if (!watch->thread) return;
+    SetEvent(watch->runDone.get());
+    WaitForSingleObject(watch->thread.get(), INFINITE);
+    if (scannerOnByLimit) AddError();
+}
+
 // Ctrl+C, Ctrl+Break, a closed console window, log-off or shut-down: once
 // the work in progress is done, the machine gets its protection back, then
-// the run ends as the event asks. (A kill by TerminateProcess reaches no
-// handler: nothing can be done there.)
+// the process ends with the code of an interrupted run. (A kill by
+// TerminateProcess reaches no handler: nothing can be done there.)
 BOOL WINAPI EndRunOnConsoleEvent(DWORD event) {
     TRACE(TraceFailure, DISINFECT_TAG "Console event %lu ends the run.\n", event);
-    EndRunEarly();
-    return FALSE;
+    EndInterruptedRun();
+    return TRUE;
 }
 
 LPTOP_LEVEL_EXCEPTION_FILTER filterBeforeRun = nullptr;
@@ -113,8 +173,13 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
     filterBeforeRun = SetUnhandledExceptionFilter(EndRunOnFault);
 
     // The scanner stays suspended from before the first file is touched
-    // until after the last registry step; no step can end the list early.
-    RunStep("SetScannerEnabled", SuspendScanner);
+    // until after the last registry step, or its time limit; no step can end
+    // the list early.
+    ScannerWatch watch;
+    if (PrepareScannerWatch(&watch)) {
+        RunStep("SetScannerEnabled", SuspendScanner);
+        ResumeThread(watch.thread.get());
+    }
     RunStep("TerminateInfectedProcesses", TerminateAndTell);
     RunStep("RemoveDroppedFiles", RemoveDroppedFiles);
     RunStep("RepairSystemIniShell", RepairSystemIniShell);
@@ -122,6 +187,7 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
         RunStep("DeleteStartupValue", [value] { DeleteStartupValue(value->root, value->keyPath, value->valueName); });
     }
     RunStep("SetScannerEnabled", ResumeScanner);
+    EndScannerWatch(&watch);
 
     SetUnhandledExceptionFilter(filterBeforeRun);
     SetConsoleCtrlHandler(EndRunOnConsoleEvent, FALSE);

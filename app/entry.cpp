@@ -11,6 +11,7 @@
 #include "app/report.h"
 #include "base/outcome.h"
 #include "base/platform.h"
+#include "base/run_end.h"
 #include "base/system_folders.h"
 #include "trace/trace.h"
 
@@ -32,6 +33,8 @@ void ShowOutcome(const char* console, const char* trace) {
 }
 
 int ExitWith(int code) {
+    // A run cut short by a console event has no verdict: it ends as the event asks.
+    FinishRun();
     TRACE(TraceDetail, "Exiting, return value %d\n", code);
     return code;
 }
@@ -60,7 +63,9 @@ constexpr char UsageText[] =
     "  5   the check could not be completed: no infection was found, but some\n"
     "      program or file could not be checked (the trace log says which);\n"
     "      with /REPORT nothing was changed\n"
-    "  87  an argument was refused; nothing was changed\n";
+    "  87  an argument was refused; nothing was changed\n"
+    "  0xC000013A  the run was cut short (Ctrl+C, Ctrl+Break, a closed console\n"
+    "      window, log-off, shut-down): no verdict; run the tool again\n";
 
 // Windows's own code for a bad parameter: deployment consoles show it as
 // "The parameter is incorrect", and it fits the 9x family's 8-bit ERRORLEVEL.
@@ -130,6 +135,9 @@ int RavlokfixMain(int argc, char** argv) {
     TRACE(TraceDetail, "Ravlokfix v%d.%02d.%d\n", VersionMajor, VersionMinor, VersionBuild);
     // Traced, so that a log collected from many machines says why this one did nothing.
     if (refused != nullptr) return RefuseCommandLine(refused);
+    // From here a console event ends the run with its own code, on every
+    // system alike, never with a verdict.
+    EndRunOnConsoleEvents();
 
     // Every part of the program prints to standard output; the null device
     // takes it all at once. A closed stream must not be printed to: the run

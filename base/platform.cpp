@@ -50,9 +50,11 @@ int RealIsAdministrator() {
                                   0, 0, administrators.put())) {
         return 0;
     }
-    // Attributes are not looked at: a disabled or deny-only entry counts too.
+    // A deny-only entry (a token filtered by UAC, a restricted token) grants
+    // nothing: the group can only refuse its members access.
     const auto* groups = static_cast<const TOKEN_GROUPS*>(buffer.get());
     for (DWORD i = 0; i < groups->GroupCount; ++i) {
+        if ((groups->Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0) continue;
         if (EqualSid(groups->Groups[i].Sid, administrators.get())) return 1;
     }
     return 0;
@@ -63,9 +65,11 @@ int RealIsAdministrator() {
 #ifdef RAVLOKFIX_PROBE_SEAM
 int GetPlatformKind() { return ProbeSeamAnswer(ProbeKind, RealGetPlatformKind); }
 int IsAdministrator() { return ProbeSeamAnswer(ProbeAdmin, RealIsAdministrator); }
+unsigned long RunTimeLimitMs(unsigned long limitMs) { return ProbeSeamTimeLimit(limitMs); }
 #else
 int GetPlatformKind() { return RealGetPlatformKind(); }
 int IsAdministrator() { return RealIsAdministrator(); }
+unsigned long RunTimeLimitMs(unsigned long limitMs) { return limitMs; }
 #endif
 
 int IsWindowsNT() { return GetPlatformKind() == PlatformCode(PlatformKind::Nt) ? 1 : 0; }

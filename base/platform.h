@@ -1,5 +1,6 @@
 // Platform probes: which family the system belongs to and whether the user
-// is an administrator.
+// is an administrator. The run's time limits come from here too: a test
+// build, which answers the probes its own way, may shorten them.
 #pragma once
 #include <cstdint>
 
@@ -15,3 +16,7 @@ int GetPlatformKind();
 int IsWindowsNT();
 // NT family only: the 9x family's token functions are stubs that fail.
 int IsAdministrator();
+
+// A time limit of the run, in milliseconds: the limit given, in the program.
+// A test build may shorten it, so that a test need not wait it out.
+unsigned long RunTimeLimitMs(unsigned long limitMs);

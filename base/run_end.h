@@ -31,3 +31,23 @@ void SetRunEndAction(void (*action)());
 // all later work from starting and runs the end action, once. The caller then
 // lets the process end.
 void EndRunEarly();
+
+// The exit code of a run that a console event cut short: Windows's own
+// default handler ends a process so (STATUS_CONTROL_C_EXIT); Wine's ends it
+// with 0, which a deployment tool would read as a clean machine.
+constexpr unsigned long InterruptedExitCode = 0xC000013AUL;
+
+// A console event (Ctrl+C, Ctrl+Break, a closed console window, log-off,
+// shut-down) ends the run: EndRunEarly, then the process ends with
+// InterruptedExitCode, from the event's thread. Returns only when the run has
+// already reached its verdict (FinishRun): the run then ends with that.
+void EndInterruptedRun();
+
+// From now until the process ends, a console event ends the run through
+// EndInterruptedRun.
+void EndRunOnConsoleEvents();
+
+// The run has reached its verdict and ends with it: a console event from now
+// on leaves the end to the run. When an event has begun to end the run first,
+// this does not return: the process ends as the event asked.
+void FinishRun();

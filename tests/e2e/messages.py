@@ -27,6 +27,8 @@ LOGON = "Please log on to this workstation with administrator rights and\nrun th
 
 # The exit code of a refused command line.
 REFUSED = 87
+# The exit code of a run that a console event cut short (STATUS_CONTROL_C_EXIT).
+INTERRUPTED = 0xC000013A
 
 
 def after_banner(stdout):

@@ -132,6 +132,12 @@ def requests(box, timeout=10):
     return found
 
 
+def recorded(box):
+    """The requests the driver has received so far, the record left as it
+    is: for a program that still runs."""
+    return _parse_record(box.host_path(RECORD))
+
+
 def _parse_record(path):
     if not os.path.exists(path):
         return []

@@ -110,6 +110,12 @@ class ProgramImage(unittest.TestCase):
         self.assertTrue(self.header.IMAGE_FILE_EXECUTABLE_IMAGE)
         self.assertFalse(self.header.IMAGE_FILE_DLL)
 
+    def test_is_terminal_server_aware(self):
+        # Otherwise a Remote Desktop Session Host gives the program a
+        # per-user copy of the Windows directory: the log and system.ini
+        # would be the user's, not the system's.
+        self.assertTrue(self.optional.IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
+
     def test_is_dep_and_aslr_compatible_with_no_writable_code(self):
         self.assertTrue(self.optional.IMAGE_DLLCHARACTERISTICS_NX_COMPAT)
         self.assertTrue(self.optional.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE)

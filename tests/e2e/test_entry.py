@@ -7,10 +7,10 @@ import unittest
 
 import standin
 from fault_machines import Infection, file_state
-from messages import (BANNER_FIRST, DISINFECT, LOGON, NOT_IN_MEMORY, NOTHING, OUTCOMES, REFUSED, VERSION, VERSION_LINE,
-                      banner_and_rest, exiting, refusal, shown)
-from places import LOG, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WORM_COPY
-from sandbox import SEAM_PROGRAM, SandboxTestCase
+from messages import (BANNER_FIRST, DISINFECT, INTERRUPTED, LOGON, NOT_IN_MEMORY, NOTHING, OUTCOMES, REFUSED, REMOVED,
+                      VERSION, VERSION_LINE, banner_and_rest, exiting, refusal, shown)
+from places import LOG, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WINUPDATE, WORM_COPY
+from sandbox import PROGRAM, SEAM_PROGRAM, TEST_BIN, SandboxTestCase
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
@@ -93,6 +93,27 @@ class AdministratorGate(SandboxTestCase):
         res = self.box.run_program("/SILENT", program=SEAM_PROGRAM, env={"RAVLOKFIX_TEST_PROBES": "admin=0"})
         self.assertEqual(res.code, 0)
         self.assertEqual(banner_and_rest(self, res.stdout), "")
+
+    def test_group_kept_for_deny_only(self):
+        # The real program under a real restricted token (CreateRestrictedToken
+        # with the group among the SIDs to disable), as a token that UAC
+        # filtered: the Administrators group is still listed, for deny-only
+        # use, and grants nothing. Another deny-only group leaves the run be.
+        cases = [
+            # group kept for deny-only use, exit code, console after the banner, the dropped file left
+            ("S-1-5-32-544", 0, LOGON, True),  # Administrators
+            ("S-1-5-32-545", 1, NOT_IN_MEMORY + REMOVED, False),  # Users
+        ]
+        for group, code, console, left in cases:
+            with self.subTest(group=group):
+                self.box.plant_worm(WINUPDATE)
+                res, lines = self.box.run_traced(os.path.join(TEST_BIN, "deny_only_run.exe"), group, PROGRAM,
+                                                 run=self.box.wine, check=False)
+                self.assertEqual(res.code, code, res.stdout)
+                self.assertEqual(banner_and_rest(self, res.stdout.replace("\r\n", "\n")), console)
+                self.assertEqual(self.box.exists(WINUPDATE), left)
+                if left:
+                    self.assertEqual(lines, [VERSION_LINE])
 
     def test_9x_family_has_no_gate(self):
         res = self.box.run_program(program=SEAM_PROGRAM, env={"RAVLOKFIX_TEST_PROBES": "nt=0,kind=1,admin=0"})
@@ -184,8 +205,11 @@ class Documentation(SandboxTestCase):
         switches = sorted(re.findall(r"\[(/[^\]]+)\]", synopsis))
         described = usage.split("\nSwitches", 1)[1].split("\n\n", 1)[0]
         self.assertEqual(sorted(re.findall(r"^  (/\S+) ", described, re.M)), switches)
-        codes = sorted(int(c) for c in re.findall(r"^  (\d+) ", usage.split("\nExit codes:\n", 1)[1], re.M))
+        # Codes in decimal, or in hexadecimal as the system's status codes are written.
+        code = r"(\d+|0x[0-9A-F]{8})"
+        codes = sorted(int(c, 0) for c in re.findall(r"^  " + code + " ", usage.split("\nExit codes:\n", 1)[1], re.M))
         self.assertIn(REFUSED, codes)
+        self.assertIn(INTERRUPTED, codes)
 
         readme = self.read_source("README.md")
         using = readme.split("\n## Using the tool\n", 1)[1].split("\n## ", 1)[0]
@@ -194,15 +218,15 @@ class Documentation(SandboxTestCase):
         tables = re.findall(r"^\| Exit code \|.*\n\|[-|]+\n((?:\|.*\n)+)", readme, re.M)
         self.assertEqual(len(tables), 2, "README.md's exit-code tables")
         for table in tables:
-            self.assertEqual(sorted(int(c) for c in re.findall(r"^\| (\d+) \|", table, re.M)), codes)
+            self.assertEqual(sorted(int(c, 0) for c in re.findall(r"^\| " + code + r" \|", table, re.M)), codes)
 
         release = self.read_source(os.path.join("release", "README.txt"))
         using = release.split("\nUSING IT\n", 1)[1]
         using = using[:re.search(r"^[A-Z][A-Z ]+$", using, re.M).start()]
         self.assertIn("\n  " + synopsis + "\n", using)
         self.assertEqual(sorted(re.findall(r"^  (/\S+) ", using, re.M)), switches)
-        self.assertEqual(sorted(int(c) for c in re.findall(r"^  (\d+) ", using.split("\nExit codes:\n", 1)[1], re.M)),
-                         codes)
+        self.assertEqual(sorted(int(c, 0) for c in re.findall(r"^  " + code + " ", using.split("\nExit codes:\n", 1)[1],
+                                                              re.M)), codes)
 
 
 if __name__ == "__main__":

@@ -1,13 +1,17 @@
 """The channel to the real-time scanner, against the suite's stand-in driver
 and service installed on the sandbox machine."""
 
+import os
 import struct
+import time
 import unittest
 import zlib
 
 import standin
+from messages import DISINFECT, FAILED, NOT_IN_MEMORY, after_banner, deleted
+from places import WINUPDATE
 from standin import (CLOSE, CONTROL, OPEN, PORTIVA_DEV, PV95, PVXK95, QDX, SERVICE, run_probe)
-from sandbox import ARCH, SandboxTestCase
+from sandbox import ARCH, SEAM_PROGRAM, SandboxTestCase
 
 DEVICE_NAMES = {PORTIVA_DEV: "PortivaDev", QDX: "QDX", PV95: "PV95", PVXK95: "pvxk95"}
 
@@ -116,6 +120,33 @@ class NtDriver(SandboxTestCase):
         self.assertEqual(run.output, ["switch=1 stack=1"])
         self.assertEqual(run.trace, ["PV communication error in second phase 000003E5",
                                      "PV 5.4x communication successful"])
+
+    def test_run_held_up_gets_the_scanner_on_again_at_its_time_limit(self):
+        # Held up through the test build's seam inside the step that found a
+        # dropped file, as a file that another program keeps waiting would
+        # hold it, with the limit shortened to a second: the blocking goes
+        # back on while the run still waits, once, and the run counts it.
+        self.box.plant_worm(WINUPDATE)
+        stall = "C:\\stall.txt"
+        tool = self.box.start(SEAM_PROGRAM, env={"RAVLOKFIX_TEST_STALL": stall, "RAVLOKFIX_TEST_TIME_LIMIT_MS": "1000"})
+        deadline = time.monotonic() + 120
+        while b"1\0" not in [r.data for r in standin.recorded(self.box) if r.code == 0x7E800]:
+            self.assertIsNone(tool.poll(), "the run ended first")
+            self.assertLess(time.monotonic(), deadline, "the blocking stayed off while the run was held up")
+            time.sleep(0.1)
+        while not self.box.exists(stall):
+            self.assertIsNone(tool.poll(), "the run ended without being held up")
+            self.assertLess(time.monotonic(), deadline, "the run was never held up")
+            time.sleep(0.1)
+        os.remove(self.box.host_path(stall))
+        out, _ = tool.communicate(timeout=120)
+        self.assertEqual(tool.returncode, 3, out)
+        self.assertEqual(after_banner(out.decode("latin-1").replace("\r\n", "\n")), NOT_IN_MEMORY + FAILED)
+        lines = self.box.log_lines()
+        self.assertIn(DISINFECT + ": The scanner's blocking has been off for 1000 ms, its limit, with the run still "
+                      "working: it was switched on again.", lines)
+        self.assertIn(deleted(WINUPDATE), lines)
+        self.assertEqual(describe(standin.requests(self.box)), nt_switch(b"0\0", 1) + nt_switch(b"1\0", 3))
 
     def test_stopped_driver_is_absent(self):
         standin.stop_driver(self.box)

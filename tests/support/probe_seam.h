@@ -15,6 +15,12 @@ void ResetProbeAnswers();
 // program can be driven from outside.
 int ProbeSeamAnswer(ProbeId probe, int (*real)());
 
-// Called before every probe answers, when set; null for none. A test build
-// of the whole program plants a fault at a known point of a run with it.
-void SetProbeHook(void (*hook)());
+// A time limit of the run (RunTimeLimitMs), shortened to the milliseconds
+// that RAVLOKFIX_TEST_TIME_LIMIT_MS gives, read once; the limit itself
+// without it.
+unsigned long ProbeSeamTimeLimit(unsigned long limitMs);
+
+// Called before every probe answers, with the probe asked, when set; null for
+// none. A test build of the whole program plants a fault or a stall at a
+// known point of a run with it.
+void SetProbeHook(void (*hook)(ProbeId probe));

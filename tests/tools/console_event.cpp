@@ -2,10 +2,13 @@
 // a file (a trace log), then sends a console control event to the program's
 // process group, as a user pressing Ctrl+C or Ctrl+Break at the console would.
 //   console_event c|break FILE TEXT PROGRAM [ARGUMENTS]
+// Prints the program's whole exit code as eight hexadecimal digits (Wine hands
+// a Unix parent only its low byte).
 // Exit code: 0 when the event was sent and the program has ended, 1 when it
 // could not be started or the event not sent.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -50,6 +53,10 @@ int main(int argc, char** argv) {
     SetConsoleCtrlHandler(nullptr, TRUE);
     const BOOL sent = GenerateConsoleCtrlEvent(breakEvent ? CTRL_BREAK_EVENT : CTRL_C_EVENT, 0);
     const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+    DWORD code = 0;
+    if (ended && GetExitCodeProcess(process.hProcess, &code)) {
+        printf("exit status %08lX\n", static_cast<unsigned long>(code));
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return sent && ended ? 0 : 1;
