@@ -142,8 +142,8 @@ int32_t ToolhelpProcessEnumerator::Enumerate(WideProcessCallback callback, void*
     return 1;
 }
 
-// VDMDBG.DLL is not needed: sixteen-bit tasks are not visited one by one, and
-// a system without it must still be walked.
+// Sixteen-bit tasks are visited through their virtual machine's process, whose
+// program file is the one a check can read: the walk needs no VDMDBG.DLL.
 PsapiProcessEnumerator::PsapiProcessEnumerator() {
     // Vista and later only: elsewhere the module list tells the path.
     queryFullProcessImageNameW = Kernel32Optional().queryFullProcessImageNameW;
