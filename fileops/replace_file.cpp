@@ -59,7 +59,7 @@ bool ScheduledDeletion(bool scheduled, const char* shown, int32_t context) {
         return true;
     }
     TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted during reboot (%s).\n", shown);
-    ReportError(3, 23, 0, 0, context);
+    ReportError(ErrorReportCode::DeletionFailed, context);
     return false;
 }
 
@@ -82,7 +82,7 @@ ReplaceFileResult DeleteOperationConfirmed(const char* source, int32_t context) 
     }
     if (error != EACCES) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted, error %d (%s).\n", error, source);
-        ReportError(3, 23, 0, 0, context);
+        ReportError(ErrorReportCode::DeletionFailed, context);
         return ReplaceFileResult::Failed;
     }
     // In use or protected: the restart may succeed where this failed.
@@ -90,8 +90,8 @@ ReplaceFileResult DeleteOperationConfirmed(const char* source, int32_t context) 
 }
 
 // The existence test of a source, traced; Done when it exists, else the
-// result to return (a failed test reported with reportCode).
-ReplaceFileResult CheckSource(FileExistence existence, const char* source, int32_t reportCode, int32_t context) {
+// result to return (a failed test reported with code).
+ReplaceFileResult CheckSource(FileExistence existence, const char* source, ErrorReportCode code, int32_t context) {
     switch (existence) {
     case FileExistence::Present:
         TRACE(TraceDetail, REPLACE_FILE_TAG "Src file exists (%s).\n", source);
@@ -101,20 +101,21 @@ ReplaceFileResult CheckSource(FileExistence existence, const char* source, int32
         return ReplaceFileResult::NotFound;
     default:
         TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be checked (%s).\n", source);
-        ReportError(3, reportCode, 0, 0, context);
+        ReportError(code, context);
         return ReplaceFileResult::Failed;
     }
 }
 
 ReplaceFileResult DeleteOperation(const char* source, int32_t context) {
     TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", source);
-    const ReplaceFileResult checked = CheckSource(ExistenceOf(source), source, 23, context);
+    const ReplaceFileResult checked =
+        CheckSource(ExistenceOf(source), source, ErrorReportCode::DeletionFailed, context);
     return checked == ReplaceFileResult::Done ? DeleteOperationConfirmed(source, context) : checked;
 }
 
 ReplaceFileResult RenameOperation(const char* source, const char* destination, int32_t context) {
     TRACE(TraceDetail, REPLACE_FILE_TAG "Rename operation (%s -> %s).\n", source, destination);
-    const ReplaceFileResult checked = CheckSource(ExistenceOf(source), source, 22, context);
+    const ReplaceFileResult checked = CheckSource(ExistenceOf(source), source, ErrorReportCode::RenameFailed, context);
     if (checked != ReplaceFileResult::Done) return checked;
 
     // rename does not replace an existing destination: remove it first.
@@ -122,7 +123,7 @@ ReplaceFileResult RenameOperation(const char* source, const char* destination, i
     const FileExistence destinationExists = ExistenceOf(destination);
     if (destinationExists == FileExistence::Unchecked) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "Dest file cannot be checked (%s).\n", destination);
-        ReportError(3, 20, 0, 0, context);
+        ReportError(ErrorReportCode::DestinationNotRemoved, context);
         return ReplaceFileResult::Failed;
     }
     if (destinationExists == FileExistence::Present) {
@@ -139,7 +140,7 @@ ReplaceFileResult RenameOperation(const char* source, const char* destination, i
             } else if (error != EACCES) {
                 TRACE(TraceFailure, REPLACE_FILE_TAG "Dest file cannot be deleted, error %d (%s).\n", error,
                       destination);
-                ReportError(3, 20, 0, 0, context);
+                ReportError(ErrorReportCode::DestinationNotRemoved, context);
                 return ReplaceFileResult::Failed;
             } else {
                 // Both steps go to the restart, the destination's deletion first.
@@ -150,7 +151,7 @@ ReplaceFileResult RenameOperation(const char* source, const char* destination, i
                     return ReplaceFileResult::DoneAtReboot;
                 }
                 TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be deleted during reboot (%s).\n", source);
-                ReportError(3, 22, 0, 0, context);
+                ReportError(ErrorReportCode::RenameFailed, context);
                 return ReplaceFileResult::FailedDestinationRemoved;
             }
         }
@@ -181,7 +182,7 @@ ReplaceFileResult RenameOperation(const char* source, const char* destination, i
         TRACE(TraceFailure, REPLACE_FILE_TAG "Src file cannot be renamed, error %d (%s -> %s).\n", error, source,
               destination);
     }
-    ReportError(3, 22, 0, 0, context);
+    ReportError(ErrorReportCode::RenameFailed, context);
     return destinationRemoved ? ReplaceFileResult::FailedDestinationRemoved : ReplaceFileResult::Failed;
 }
 
@@ -241,7 +242,7 @@ bool FolderIsReparsePoint(const wchar_t* path) {
 // reported, Failed.
 ReplaceFileResult Refuse(const char* reason, const char* shown, int32_t context) {
     TRACE(TraceFailure, REPLACE_FILE_TAG "%s, not touched (%s).\n", reason, shown);
-    ReportError(3, 23, 0, 0, context);
+    ReportError(ErrorReportCode::DeletionFailed, context);
     return ReplaceFileResult::Failed;
 }
 
@@ -319,7 +320,7 @@ ReplaceFileResult DeleteAtRestart(const wchar_t* path, const char* shown, const 
     } else if (MoveOutOfReachForRestart(again.file.get(), found, path, shown)) {
         return ReplaceFileResult::DoneAtReboot;
     }
-    ReportError(3, 23, 0, 0, context);
+    ReportError(ErrorReportCode::DeletionFailed, context);
     return ReplaceFileResult::Failed;
 }
 
@@ -332,7 +333,8 @@ ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& re
     // The file functions take no longer path without the \\?\ form, and
     // may answer for one as for a missing file: no verdict rests on that.
     if (wcslen(path) >= MAX_PATH) return Refuse("The path is too long for the file functions", shown.text, context);
-    const ReplaceFileResult checked = CheckSource(Existence(path, shown.text), shown.text, 23, context);
+    const ReplaceFileResult checked =
+        CheckSource(Existence(path, shown.text), shown.text, ErrorReportCode::DeletionFailed, context);
     if (checked != ReplaceFileResult::Done) return checked;
     if (FolderIsReparsePoint(path)) return Refuse("A folder of the path is a reparse point", shown.text, context);
     OpenedAgain again = OpenAgain(path);
@@ -376,7 +378,7 @@ ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& re
     if (!InUseStatus(status)) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "File cannot be deleted, status %08X (%s).\n",
               static_cast<unsigned>(status), shown.text);
-        ReportError(3, 23, 0, 0, context);
+        ReportError(ErrorReportCode::DeletionFailed, context);
         return ReplaceFileResult::Failed;
     }
     return DeleteAtRestart(path, shown.text, again, found, context);
@@ -390,7 +392,7 @@ ReplaceFileResult DeleteRecognisedFileNt(const wchar_t* path, RecognisedFile& re
 ReplaceFileResult DeleteRecognisedFile9x(const char* path, RecognisedFile& recognised, ContentCheck stillRecognised,
                                          int32_t context) {
     TRACE(TraceDetail, REPLACE_FILE_TAG "Delete operation (%s).\n", path);
-    const ReplaceFileResult checked = CheckSource(ExistenceOf(path), path, 23, context);
+    const ReplaceFileResult checked = CheckSource(ExistenceOf(path), path, ErrorReportCode::DeletionFailed, context);
     recognised.handle.reset();
     if (checked != ReplaceFileResult::Done) return checked;
     UniqueFileHandle file = OpenShared(path, GENERIC_READ);
@@ -427,14 +429,15 @@ ReplaceFileResult ReplaceFile(const char* prefix, const char* sourceName, const 
                               int32_t context) {
     char source[ReplacePathSize];
     if (!MakePath(source, prefix, sourceName)) {
-        ReportError(3, destinationName == nullptr ? 23 : 22, 0, 0, context);
+        ReportError(destinationName == nullptr ? ErrorReportCode::DeletionFailed : ErrorReportCode::RenameFailed,
+                    context);
         return ReplaceFileResult::Failed;
     }
     if (destinationName == nullptr) return DeleteOperation(source, context);
 
     char destination[ReplacePathSize];
     if (!MakePath(destination, prefix, destinationName)) {
-        ReportError(3, 22, 0, 0, context);
+        ReportError(ErrorReportCode::RenameFailed, context);
         return ReplaceFileResult::Failed;
     }
     return RenameOperation(source, destination, context);
