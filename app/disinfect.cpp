@@ -164,7 +164,7 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
     if (requestCode != 1 || targetSpecification == nullptr) {
         TRACE(TraceFailure, "%s", DISINFECT_TAG "Wrong arguments.\n");
         *disinfectionStatus = 4;
-        ReportError(3, 16, 0, 0, errorContext);
+        ReportError(ErrorReportCode::WrongArguments, errorContext);
         return 0;
     }
 

@@ -3,7 +3,9 @@
 #include "app/footprint.h"
 #include "base/outcome.h"
 #include "detect/signature.h"
-#include "fileops/replace_file.h"
+#include "fileops/delete_recognised.h"
+#include "fileops/file_target.h"
+#include "fileops/replace_result.h"
 #include "trace/trace.h"
 
 namespace {
@@ -29,7 +31,8 @@ void RemoveDroppedFile(const DroppedFilePlace& place, void* /*context*/) {
     }
     // Found counts even when the removal fails.
     SetInfectionState(InfectionFound);
-    const ReplaceFileResult result = DeleteRecognisedFile(place.path, recognition.file, IsOpenFileInfected, 0);
+    const ReplaceFileResult result =
+        DeleteRecognisedFile(TargetOf(place.widePath), recognition.file, IsOpenFileInfected, 0);
     TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", place.path, static_cast<int>(result));
     ApplyResultRule(result);
 }

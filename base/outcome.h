@@ -30,5 +30,21 @@ int32_t GetUncheckedCount();
 // Error-report hook; has no effect in this program.
 int32_t ReportError(int32_t kind, int32_t code, int32_t parameter1, int32_t parameter2, int32_t context);
 
+// What the program tells the hook: every report is of one kind, with the
+// code of what failed.
+constexpr int32_t ErrorReportKind = 3;
+enum class ErrorReportCode : int32_t {
+    WrongArguments = 16,         // Disinfect_Ravlok refused its arguments
+    DestinationNotRemoved = 20,  // a rename's existing destination could be neither deleted nor scheduled
+    RenameFailed = 22,           // a rename could be neither done nor scheduled
+    DeletionFailed = 23,         // a deletion could be neither done nor scheduled
+};
+
+// The hook with the program's kind, two zero parameters and the caller's
+// context.
+inline int32_t ReportError(ErrorReportCode code, int32_t context) {
+    return ReportError(ErrorReportKind, static_cast<int32_t>(code), 0, 0, context);
+}
+
 // Infection state value stored when a worm copy is found.
 constexpr int32_t InfectionFound = 2;

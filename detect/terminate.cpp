@@ -10,7 +10,9 @@
 #include "base/platform.h"
 #include "base/wide_files.h"
 #include "detect/process_enum.h"
-#include "fileops/replace_file.h"
+#include "fileops/delete_recognised.h"
+#include "fileops/file_target.h"
+#include "fileops/replace_result.h"
 #include "trace/trace.h"
 
 namespace {
@@ -119,11 +121,12 @@ int32_t ExamineProcess(const wchar_t* path, int32_t /*reserved*/, uint32_t proce
     termination->recognised.Add(path);
 
     // Every line names the file as an administrator can find it.
-    const DisplayedPath shown = ShowPath(where);
-    TRACE(TraceDetail, "Process %s (PID=0x%x) is infection\n", shown.text, processId);
+    const FileTarget target = TargetOf(where);
+    const char* const shown = target.shown.text;
+    TRACE(TraceDetail, "Process %s (PID=0x%x) is infection\n", shown, processId);
     SetInfectionState(InfectionFound);
     if (copyOfFound) {
-        TRACE(TraceDetail, "Process %s (PID=0x%x) runs a file recognised earlier in this walk\n", shown.text,
+        TRACE(TraceDetail, "Process %s (PID=0x%x) runs a file recognised earlier in this walk\n", shown,
               processId);
     }
 
@@ -135,15 +138,15 @@ int32_t ExamineProcess(const wchar_t* path, int32_t /*reserved*/, uint32_t proce
         OpenProcess(PROCESS_TERMINATE | (startTime != 0 ? PROCESS_QUERY_INFORMATION : 0), FALSE, processId));
     if (!process) {
         const DWORD error = GetLastError();
-        TRACE(TraceDetail, "cannot open infected process %s, Error=%ld\n", shown.text, static_cast<long>(error));
+        TRACE(TraceDetail, "cannot open infected process %s, Error=%ld\n", shown, static_cast<long>(error));
         // An id that names no process any more: the copy has ended.
         if (error != ERROR_INVALID_PARAMETER) AddError();
     } else if (startTime != 0 && ProcessStartTime(process.get()) != startTime) {
-        TRACE(TraceFailure, "Process id 0x%x of %s names another process now, not terminated\n", processId, shown.text);
+        TRACE(TraceFailure, "Process id 0x%x of %s names another process now, not terminated\n", processId, shown);
         process.reset();
     } else {
         outcome = TerminateProcess(process.get(), 0) ? 1 : 0;
-        TRACE(TraceDetail, "Process %s terminated with status %i\n", shown.text, outcome);
+        TRACE(TraceDetail, "Process %s terminated with status %i\n", shown, outcome);
         // A copy left running keeps the worm on the machine, whatever
         // becomes of its file.
         if (!outcome) AddError();
@@ -155,12 +158,12 @@ int32_t ExamineProcess(const wchar_t* path, int32_t /*reserved*/, uint32_t proce
 
     if (copyOfFound) {
         // Its file went to the removal with the copy that was found first.
-        TRACE(TraceDetail, "File %s was handed to the removal with an earlier copy\n", shown.text);
+        TRACE(TraceDetail, "File %s was handed to the removal with an earlier copy\n", shown);
     } else {
         // The path may lead elsewhere by now (a folder replaced by a link
         // during the wait): only the file recognised goes.
-        const ReplaceFileResult result = DeleteRecognisedFile(where, recognition.file, termination->stillInfected, 0);
-        TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", shown.text, static_cast<int>(result));
+        const ReplaceFileResult result = DeleteRecognisedFile(target, recognition.file, termination->stillInfected, 0);
+        TRACE(TraceDetail, "Deleting file \"%s\", result=%d\n", shown, static_cast<int>(result));
         ApplyResultRule(result);
     }
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include "base/guards.h"
 #include "detect/signature.h"
-#include "fileops/replace_file.h"
+#include "fileops/delete_recognised.h"
 
 // The program files recognised as the worm's in one walk, by the path the
 // walk saw: a second copy of a file that the first one's removal moved

@@ -8,8 +8,7 @@
 #include "base/system_folders.h"
 #include "fileops/nt_file.h"
 #include "fileops/reboot_schedule.h"
-#include "fileops/replace_file.h"
-#include "fileops/restart_paths.h"
+#include "fileops/replace_file_tag.h"
 #include "trace/trace.h"
 
 namespace {
@@ -164,16 +163,11 @@ bool MakeAdminOnlySecurity(AdminOnlySecurity& security) {
     return setControl == nullptr || setControl(&security.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 
-bool IsInSystemFolder(const wchar_t* path) {
-    wchar_t folder[MAX_PATH];
-    if (SystemFolder(folder, MAX_PATH) && NameInFolder(path, folder) != 0) return true;
-    return Wow64SystemFolder(folder, MAX_PATH) && NameInFolder(path, folder) != 0;
-}
-
-bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* path, const char* shown) {
+bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const FileTarget& target) {
+    const char* const shown = target.shown.text;
     const auto setInformation = NtdllOptional().ntSetInformationFile;
     char parent[MAX_PATH];
-    if (setInformation == nullptr || !ParentOnVolume(path, identity.volumeSerial, parent)) {
+    if (setInformation == nullptr || !ParentOnVolume(target.path, identity.volumeSerial, parent)) {
         TRACE(TraceFailure, REPLACE_FILE_TAG "No folder of the tool's own can be made on the file's volume (%s).\n",
               shown);
         return false;

@@ -7,11 +7,7 @@
 
 #include "base/file_identity.h"
 #include "base/guards.h"
-
-// Whether path names a file directly in a system folder, which only
-// administrators can change: the program's system directory and, on 64-bit
-// Windows, the 32-bit system folder. The NT family only.
-bool IsInSystemFolder(const wchar_t* path);
+#include "fileops/file_target.h"
 
 // A security descriptor owned by Administrators whose access list grants
 // everything to the system and to Administrators, nothing to anyone else,
@@ -33,7 +29,7 @@ bool MakeAdminOnlySecurity(AdminOnlySecurity& security);
 // the program's choosing, and schedules the deletion of the file and then of
 // the folder for the restart. Before the move the file gets the folder's
 // owner and access list. Only a local fixed volume that keeps access lists
-// takes such a folder. shown is the path as the trace writes it. True when
+// takes such a folder. target names the file where it lies now. True when
 // the file's deletion is scheduled; false, traced, when not (the file may
 // then lie in that folder).
-bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const wchar_t* path, const char* shown);
+bool MoveOutOfReachForRestart(HANDLE file, const FileIdentity& identity, const FileTarget& target);

@@ -14,9 +14,9 @@
 #include "base/run_end.h"
 #include "base/system_folders.h"
 #include "base/wide_files.h"
+#include "fileops/file_exist.h"
 #include "fileops/ini_file.h"
 #include "fileops/rename_list.h"
-#include "fileops/replace_file.h"
 #include "fileops/restart_paths.h"
 #include "scanner/scanner_channel.h"
 #include "trace/trace.h"
@@ -28,13 +28,8 @@ namespace {
 
 constexpr const char* ScannerServiceName = "Norvane Portiva";
 
-void TraceNativePath(const char* path, const char* native) {
-    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", path, native);
-}
-
-void TraceNativePath(const wchar_t* path, const wchar_t* native) {
-    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", ShowPath(path).text,
-          ShowPath(native).text);
+void TraceNativePath(const char* shown, const char* native) {
+    TRACE(TraceDetail, SCHEDULE_TAG "Native path for the restart (%s -> %s).\n", shown, native);
 }
 
 // A 32-bit program on a 64-bit system sees the 32-bit system folder under the
@@ -42,22 +37,35 @@ void TraceNativePath(const wchar_t* path, const wchar_t* native) {
 // program would and would act on the native folder. Files directly in the
 // system directory are therefore recorded under the 32-bit folder's own name;
 // its subfolders are not all redirected (spool, drivers\etc, catroot, ...),
-// and nothing below them is handed to the restart by name anyway.
+// and nothing below them is handed to the restart by name anyway. None when
+// the restart takes the path as it is.
 template <typename Char>
-std::basic_string<Char> PathForRestart(const Char* path) {
+std::optional<std::basic_string<Char>> NativePathForRestart(const Char* path) {
     // Missing on older systems, which have no WoW64.
     const auto isWow64Process = Kernel32Optional().isWow64Process;
     BOOL wow64 = FALSE;
-    if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) return path;
+    if (isWow64Process == nullptr || !isWow64Process(GetCurrentProcess(), &wow64) || !wow64) return std::nullopt;
 
     Char systemDir[MAX_PATH];
     Char wow64Dir[MAX_PATH];
-    if (!SystemFolder(systemDir, MAX_PATH) || !Wow64SystemFolder(wow64Dir, MAX_PATH)) return path;
+    if (!SystemFolder(systemDir, MAX_PATH) || !Wow64SystemFolder(wow64Dir, MAX_PATH)) return std::nullopt;
     const size_t name = NameInFolder(path, systemDir);
-    if (name == 0) return path;
-    std::basic_string<Char> native = std::basic_string<Char>(wow64Dir) + Char('\\') + (path + name);
-    TraceNativePath(path, native.c_str());
-    return native;
+    if (name == 0) return std::nullopt;
+    return std::basic_string<Char>(wow64Dir) + Char('\\') + (path + name);
+}
+
+std::string PathForRestart(const char* path) {
+    std::optional<std::string> native = NativePathForRestart(path);
+    if (!native) return path;
+    TraceNativePath(path, native->c_str());
+    return *std::move(native);
+}
+
+std::wstring PathForRestart(const FileTarget& target) {
+    std::optional<std::wstring> native = NativePathForRestart(target.path);
+    if (!native) return target.path;
+    TraceNativePath(target.shown.text, ShowPath(native->c_str()).text);
+    return *std::move(native);
 }
 
 bool Scheduled(BOOL moved) {
@@ -79,8 +87,8 @@ bool ScheduleDelayedMove(const char* existingPath, const char* newPath) {
 
 // A deletion by the file's whole name: an 8.3 name need not exist, and the
 // code page cannot name the file otherwise.
-bool ScheduleDelayedDeletion(const wchar_t* existingPath) {
-    const std::wstring existing = PathForRestart(existingPath);
+bool ScheduleDelayedDeletion(const FileTarget& target) {
+    const std::wstring existing = PathForRestart(target);
     return Scheduled(MoveFileExW(existing.c_str(), nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
 }
 
@@ -181,15 +189,13 @@ int32_t AddFileToAutomaticRenameList(const char* existingPath, const char* newPa
     return HandRenameToScanner(existingPath, newPath);
 }
 
-int32_t AddFileToAutomaticRenameList(const wchar_t* existingPath) {
+int32_t AddFileToAutomaticRenameList(const FileTarget& existing) {
     if (!IsWindowsNT()) {
-        // The 9x family's paths all come from ANSI calls: this gives their bytes back.
-        char narrow[MAX_PATH];
-        if (WideToAnsi(existingPath, narrow, sizeof narrow)) return AddToWininit(narrow, nullptr);
+        if (existing.ansi && strlen(existing.shown.text) < MAX_PATH) return AddToWininit(existing.shown.text, nullptr);
         TRACE(TraceFailure, SCHEDULE_TAG "Operation cannot be executed during reboot.\n");
         return 0;
     }
-    if (TraceRights()) return ScheduleDelayedDeletion(existingPath);
+    if (TraceRights()) return ScheduleDelayedDeletion(existing);
     TraceNoMeans();
     return 0;
 }
