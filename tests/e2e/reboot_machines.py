@@ -1,15 +1,13 @@
 """Helpers for the restart cases: a 64-bit machine (made once per test run,
-on demand), a program that holds a file open, the platform's pending delayed
-moves, the short form of a path, programs that run beside a test."""
+on demand), the platform's pending delayed moves, the short form of a
+path."""
 
 import fcntl
 import os
 import re
-import shutil
-import subprocess
 import unittest
 
-from sandbox import ARCH, TEST_BIN, TEST_ROOT, WINE64, SandboxTestCase
+from sandbox import ARCH, TEST_BIN, TEST_ROOT, Sandbox, SandboxTestCase
 
 TEMPLATE64 = "template64"
 SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
@@ -33,12 +31,7 @@ def ensure_template64():
         fcntl.flock(lock, fcntl.LOCK_EX)
         if os.path.exists(ready):
             return TEMPLATE64
-        shutil.rmtree(prefix, ignore_errors=True)
-        env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=", WINELOADER=WINE64)
-        subprocess.run([WINE64, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=True, timeout=600)
-        subprocess.run(["wineserver", "-w"], env=env, timeout=600)
+        Sandbox(prefix, stderr_log=prefix + "-wine.log").create(64)
         open(ready, "w").close()
     return TEMPLATE64
 
@@ -61,37 +54,6 @@ def host_path32(box, windows_path):
     if os.path.isdir(syswow64) and path.lower().startswith(system32.lower()):
         return os.path.join(syswow64, path[len(system32):])
     return path
-
-
-class BackgroundProgram:
-    """A Windows program that runs beside the test until it ends it; its
-    first line of output tells whether it got ready."""
-
-    def __init__(self, box, *args):
-        self.proc = box.start(*args)
-        self.first_line = self.proc.stdout.readline().decode("latin-1").strip()
-
-    def running(self):
-        return self.proc.poll() is None
-
-    def end(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-        self.proc.wait(timeout=60)
-        self.proc.stdout.close()
-
-
-def start_in_background(test, box, ready_line, *args):
-    program = BackgroundProgram(box, *args)
-    test.addCleanup(program.end)
-    test.assertEqual(program.first_line, ready_line)
-    return program
-
-
-def hold_file(test, box, windows_path):
-    """Holds the file open with read sharing only, so that it can be neither
-    deleted nor renamed until the holder ends."""
-    return start_in_background(test, box, "holding", os.path.join(TEST_BIN, "file_holder.exe"), windows_path)
 
 
 def pending_operations(box):
