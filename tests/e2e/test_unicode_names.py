@@ -11,7 +11,7 @@ import re
 import shutil
 import unittest
 
-from messages import FOUND_IN_MEMORY, REMOVED, REPLACE, after_banner, deleted
+from messages import FAILED, FOUND_IN_MEMORY, REMOVED, REPLACE, RESTART, after_banner, deleted
 from places import SYSTEM_DIR
 from reboot_machines import pending_operations, short_path
 from sandbox import PROGRAM, SandboxTestCase
@@ -58,30 +58,30 @@ class UnicodeNames(SandboxTestCase):
 
     def run_beside_unendable_copy(self, path):
         """Runs the tool beside a stand-in at path that denies everyone the
-        right to end it; returns the result, the trace, the stand-in and the
-        path as the trace shows it, once the trace has left the copy's file
-        to the restart."""
+        right to end it: the copy is left running, an error, though its file
+        goes at the restart. Returns the trace, the stand-in and the path as
+        the trace shows it."""
         worm = self.box.start_unendable_worm(path)
         # Asked while the file is there: a short path names an existing file.
         shown = self.shown(path)
         res = self.box.run_program()
+        self.assertEqual(res.code, 3, res.stdout)
+        self.assertEqual(after_banner(res.stdout), FOUND_IN_MEMORY + FAILED + RESTART)
         lines = self.box.log_lines()
         self.assertIn(deleted(shown, 2), lines)
-        return res, lines, worm, shown
+        self.assertTrue(worm.running())
+        return lines, worm, shown
 
     def test_copy_that_cannot_be_ended_goes_at_the_restart(self):
         # In a folder named in Cyrillic: moved out of users' reach, deleted
         # at the restart.
         path = COPIES[0][1]
-        res, lines, worm, shown = self.run_beside_unendable_copy(path)
-        # Left running: an error, though its file goes at the restart.
-        self.assertEqual(res.code, 3, res.stdout)
+        lines, worm, shown = self.run_beside_unendable_copy(path)
         moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({shown} -> ")]
         self.assertEqual(len(moved), 1, lines)
         moved_path = moved[0][moved[0].index(" -> ") + 4:-2]
         self.assertEqual([name for name in pending_operations(self.box) if name][0], "\\??\\" + moved_path)
         self.assertFalse(self.box.exists(path))
-        self.assertTrue(worm.running())
 
         worm.end()
         self.box.restart()
@@ -92,8 +92,7 @@ class UnicodeNames(SandboxTestCase):
         # file's own name there, the whole of it, not an 8.3 name, which a
         # volume need not have.
         path = SYSTEM_DIR + "\\ワーム.exe"
-        res, lines, worm, shown = self.run_beside_unendable_copy(path)
-        self.assertEqual(res.code, 2, res.stdout)
+        lines, worm, shown = self.run_beside_unendable_copy(path)
         self.assertIn(f"{REPLACE}File will be deleted during reboot ({shown}).", lines)
         self.assertEqual(pending_operations(self.box), ["\\??\\" + path])
         self.assertTrue(self.box.exists(path))
