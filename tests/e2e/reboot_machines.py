@@ -7,6 +7,7 @@ import os
 import re
 import unittest
 
+from messages import REPLACE
 from sandbox import ARCH, TEST_BIN, TEST_ROOT, Sandbox, SandboxTestCase
 
 TEMPLATE64 = "template64"
@@ -75,6 +76,19 @@ def pending_operations(box):
     while names and names[-1] == "":
         names.pop()
     return names
+
+
+def check_moved_then_deleted(test, box, lines, path, worm):
+    """The trace moved the copy at path (as the trace names it) out of users'
+    reach once, and the folder it went to was named first for the restart;
+    once the copy (worm) has ended, the restart deletes it there."""
+    moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({path} -> ")]
+    test.assertEqual(len(moved), 1, lines)
+    moved_path = moved[0][moved[0].index(" -> ") + 4:-2]
+    test.assertEqual([name for name in pending_operations(box) if name][0], "\\??\\" + moved_path)
+    worm.end()
+    box.restart()
+    test.assertFalse(box.exists(moved_path))
 
 
 def short_path(box, windows_path):

@@ -9,7 +9,8 @@ from infection import Infection
 from messages import (FAILED, FOUND_IN_MEMORY, REMOVED, REPLACE, RESTART, SCHEDULE, after_banner, deleted,
                       not_infected, value_status)
 from places import RUN, RUN_KEY, RUNONCE, RUNONCE_KEY, VALUE_NAME, WININIT, WINUPDATE, WOW64_DIR
-from reboot_machines import Sandbox64TestCase, host_path32, only_in_suite, pending_operations, short_path
+from reboot_machines import (Sandbox64TestCase, check_moved_then_deleted, host_path32, only_in_suite,
+                             pending_operations, short_path)
 from sandbox import SandboxTestCase
 
 # A copy that cannot be ended, where it runs from.
@@ -81,15 +82,8 @@ class RefusedTermination(RestartCase):
         self.assertTrue(any(line.startswith(f"cannot open infected process {WORM_COPY}, Error=") for line in lines),
                         lines)
         self.assertTrue(worm.running())
-        moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({WORM_COPY} -> ")]
-        self.assertEqual(len(moved), 1, lines)
-        moved_path = moved[0][moved[0].index(" -> ") + 4:-2]
-        self.assertEqual([name for name in pending_operations(self.box) if name][0], "\\??\\" + moved_path)
         self.assertFalse(self.box.exists(WORM_COPY))
-
-        worm.end()
-        self.box.restart()
-        self.assertFalse(self.box.exists(moved_path))
+        check_moved_then_deleted(self, self.box, lines, WORM_COPY, worm)
 
 
 class Win9xFamily(RestartCase):

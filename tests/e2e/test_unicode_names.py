@@ -13,7 +13,7 @@ import unittest
 
 from messages import FAILED, FOUND_IN_MEMORY, REMOVED, REPLACE, RESTART, after_banner, deleted
 from places import SYSTEM_DIR
-from reboot_machines import pending_operations, short_path
+from reboot_machines import check_moved_then_deleted, pending_operations, short_path
 from sandbox import PROGRAM, SandboxTestCase
 
 COPIES = (
@@ -77,15 +77,8 @@ class UnicodeNames(SandboxTestCase):
         # at the restart.
         path = COPIES[0][1]
         lines, worm, shown = self.run_beside_unendable_copy(path)
-        moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({shown} -> ")]
-        self.assertEqual(len(moved), 1, lines)
-        moved_path = moved[0][moved[0].index(" -> ") + 4:-2]
-        self.assertEqual([name for name in pending_operations(self.box) if name][0], "\\??\\" + moved_path)
         self.assertFalse(self.box.exists(path))
-
-        worm.end()
-        self.box.restart()
-        self.assertFalse(self.box.exists(moved_path))
+        check_moved_then_deleted(self, self.box, lines, shown, worm)
 
     def test_copy_in_the_system_folder_that_cannot_be_ended_goes_by_its_whole_name(self):
         # Users cannot change the system folder: the restart is given the
