@@ -1,17 +1,15 @@
 """Helpers for the fault cases: the program's run with a census of its
-handles, an infected machine and the state a complete run leaves, a machine
-whose files obey their permissions, registry keys with a DACL, folders of a
-given length, and the debugger output of a run."""
+handles, read-only files, a machine whose files obey their permissions,
+registry keys with a DACL, folders of a given length, the debugger output of
+a run and the state of a machine's files."""
 
 import codecs
 import os
 import re
 from collections import namedtuple
 
-from messages import FOUND_IN_MEMORY, REMOVED, after_banner
-from places import (CLEAN_SHELL, LOG, PQONWE, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WINUPDATE,
-                    WORM_COPY, WORM_SHELL)
-from sandbox import SIGNATURES, TEST_BIN
+from places import LOG
+from sandbox import TEST_BIN
 
 CENSUS_PROGRAM = os.path.join(TEST_BIN, "handle_census.exe")
 CENSUS_REPORT = "C:\\handle-census.txt"
@@ -42,69 +40,11 @@ def census_run(box, *args, env=None, cwd=None, program=CENSUS_PROGRAM):
     return res, Census(int(counts["before"]), int(counts["after"]), listed["new"], listed["gone"])
 
 
-# --- an infected machine -----------------------------------------------------------
-def infected_system_ini(box):
-    """The machine's system.ini with the worm's shell line added."""
-    text = box.read_file(SYSTEM_INI).decode("latin-1")
-    return text + "[boot]\r\nshell=" + WORM_SHELL + "\r\n"
-
-
-class Infection:
-    """Everything the worm leaves on a machine: a running copy, its two
-    dropped files (both running here), its start-up values and its shell line."""
-
-    def __init__(self, test, box, running=(WORM_COPY, WINUPDATE), dropped=(WINUPDATE, PQONWE)):
-        self.box = box
-        # From here on no fresh server start may run the RunOnce entries.
-        box.keep_server()
-        for n, path in enumerate(dict.fromkeys(running + dropped)):
-            box.plant_worm(path, SIGNATURES[n % 2])
-        self.system_ini = infected_system_ini(box)
-        box.write_file(SYSTEM_INI, self.system_ini)
-        for key in (RUN_KEY, RUNONCE_KEY):
-            box.reg_add(key, VALUE_NAME, WINUPDATE)
-        self.paths = list(dict.fromkeys(running + dropped))
-        self.processes = [start_program(test, box, path) for path in running]
-
-    def assert_removed(self, test, res):
-        """What a complete run reports and leaves."""
-        test.assertEqual(res.code, 1, res.stdout)
-        test.assertEqual(after_banner(res.stdout), FOUND_IN_MEMORY + REMOVED)
-        for process in self.processes:
-            test.assertEqual(process.wait(timeout=30), 0, "a worm copy was not ended by the tool")
-        for path in self.paths:
-            test.assertFalse(self.box.exists(path), path)
-        for key in (RUN_KEY, RUNONCE_KEY):
-            test.assertIsNone(self.box.reg_query(key, VALUE_NAME), key)
-        test.assertEqual(self.box.read_file(SYSTEM_INI).decode("latin-1"),
-                         self.system_ini.replace(WORM_SHELL, CLEAN_SHELL))
-        test.assertEqual(self.box.read_file(SYSTEM_BAK).decode("latin-1"), self.system_ini)
-
-
-def start_program(test, box, windows_path, seen_as=None):
-    """Starts a program of the machine for ten minutes (a loaded machine can
-    take minutes over one test; the test's end ends it) and waits until a process
-    walk sees it (by the path seen_as, when the walk cannot hold the whole)."""
-    box.keep_server()
-    process = box.start(windows_path, "600000")
-
-    def end():
-        if process.poll() is None:
-            process.kill()
-        process.wait(timeout=60)
-        process.stdout.close()
-
-    test.addCleanup(end)
-    seen = box.wine(os.path.join(TEST_BIN, "wait_for_program.exe"), seen_as or windows_path, check=False)
-    test.assertEqual(seen.code, 0, f"{windows_path} did not start")
-    return process
-
-
+# --- permissions and rights ----------------------------------------------------------
 def set_read_only(box, windows_path):
     box.wine("attrib", "+r", windows_path)
 
 
-# --- permissions and rights ----------------------------------------------------------
 def obey_file_permissions(box):
     """Restarts the machine's server without the superuser's right to read and
     write every file: the server opens the files for its programs, which

@@ -2,8 +2,6 @@
 its console lines (CR LF folded to LF, as Sandbox.run_program gives them)
 and the lines its steps write to the trace log."""
 
-import re
-
 # --- the console ---------------------------------------------------------------
 BANNER_FIRST = "W32/Ravlok.B Removal Tool ver 1.00.1\n"
 # The banner: its first line, a notice line and an empty line.
@@ -46,15 +44,10 @@ def banner_and_rest(test, stdout):
     return lines[2] if len(lines) > 2 else ""
 
 
-def shown(argument):
-    """An argument as a refusal names it: control characters as '?', cut after 40."""
-    text = re.sub("[\x00-\x1f\x7f]", "?", argument)
-    return text if len(text) <= 40 else text[:40] + "..."
-
-
-def refusal(argument):
-    """The console line of a refused argument, before the usage text."""
-    return f'Unknown argument "{shown(argument)}": nothing was done.\n\n'
+def refusal(named):
+    """The console line of a refused argument, before the usage text; named:
+    the argument as the refusal shows it."""
+    return f'Unknown argument "{named}": nothing was done.\n\n'
 
 
 # --- the report-only run (/REPORT) -------------------------------------------------
@@ -62,17 +55,6 @@ REPORT_TAG = "[QRTK - Report_Ravlok]: "
 NOTICE = "Report only: this run looks for W32/Ravlok.B on this computer and changes nothing.\n"
 CLEAN = "Report: No infection found. Nothing was changed.\n"
 INCOMPLETE = "Report: The check could not be completed: see the trace log. Nothing was changed.\n"
-
-
-def found_summary(count, leftovers=0, incomplete=False):
-    """The report's last line when it found something."""
-    extra = " Some checks could not be made: see the trace log." if incomplete else ""
-    if leftovers == count:
-        entries = "entry" if count == 1 else "entries"
-        return (f"Report: Leftovers of the worm were found: {count} start-up {entries} listed above, which a removal "
-                f"run repairs. Nothing was changed.{extra}\n")
-    of_them = f", {leftovers} of them start-up entries that a removal run repairs" if leftovers else ""
-    return f"Report: Infection was found: {count} item(s) listed above{of_them}. Nothing was changed.{extra}\n"
 
 
 # --- the trace log ---------------------------------------------------------------------

@@ -1,15 +1,14 @@
 """Helpers for the restart cases: a 64-bit machine (made once per test run,
-on demand), a program that holds a file open, the platform's pending delayed
-moves, the short form of a path, programs that run beside a test."""
+on demand), the platform's pending delayed moves, the short form of a
+path."""
 
 import fcntl
 import os
 import re
-import shutil
-import subprocess
 import unittest
 
-from sandbox import ARCH, TEST_BIN, TEST_ROOT, WINE64, SandboxTestCase
+from messages import REPLACE
+from sandbox import ARCH, TEST_BIN, TEST_ROOT, Sandbox, SandboxTestCase
 
 TEMPLATE64 = "template64"
 SESSION_MANAGER = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
@@ -33,12 +32,7 @@ def ensure_template64():
         fcntl.flock(lock, fcntl.LOCK_EX)
         if os.path.exists(ready):
             return TEMPLATE64
-        shutil.rmtree(prefix, ignore_errors=True)
-        env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=", WINELOADER=WINE64)
-        subprocess.run([WINE64, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=True, timeout=600)
-        subprocess.run(["wineserver", "-w"], env=env, timeout=600)
+        Sandbox(prefix, stderr_log=prefix + "-wine.log").create(64)
         open(ready, "w").close()
     return TEMPLATE64
 
@@ -63,37 +57,6 @@ def host_path32(box, windows_path):
     return path
 
 
-class BackgroundProgram:
-    """A Windows program that runs beside the test until it ends it; its
-    first line of output tells whether it got ready."""
-
-    def __init__(self, box, *args):
-        self.proc = box.start(*args)
-        self.first_line = self.proc.stdout.readline().decode("latin-1").strip()
-
-    def running(self):
-        return self.proc.poll() is None
-
-    def end(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-        self.proc.wait(timeout=60)
-        self.proc.stdout.close()
-
-
-def start_in_background(test, box, ready_line, *args):
-    program = BackgroundProgram(box, *args)
-    test.addCleanup(program.end)
-    test.assertEqual(program.first_line, ready_line)
-    return program
-
-
-def hold_file(test, box, windows_path):
-    """Holds the file open with read sharing only, so that it can be neither
-    deleted nor renamed until the holder ends."""
-    return start_in_background(test, box, "holding", os.path.join(TEST_BIN, "file_holder.exe"), windows_path)
-
-
 def pending_operations(box):
     """The names in the platform's list of delayed moves, in order, each
     whole: reg.exe exports in UTF-16, where a query would show a character
@@ -113,6 +76,19 @@ def pending_operations(box):
     while names and names[-1] == "":
         names.pop()
     return names
+
+
+def check_moved_then_deleted(test, box, lines, path, worm):
+    """The trace moved the copy at path (as the trace names it) out of users'
+    reach once, and the folder it went to was named first for the restart;
+    once the copy (worm) has ended, the restart deletes it there."""
+    moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({path} -> ")]
+    test.assertEqual(len(moved), 1, lines)
+    moved_path = moved[0][moved[0].index(" -> ") + 4:-2]
+    test.assertEqual([name for name in pending_operations(box) if name][0], "\\??\\" + moved_path)
+    worm.end()
+    box.restart()
+    test.assertFalse(box.exists(moved_path))
 
 
 def short_path(box, windows_path):

@@ -1,16 +1,17 @@
 """End-to-end harness: a throwaway Windows machine (a Wine prefix copied from
-the test run's template: 32-bit for the x86 suite, 64-bit for the x64 suite)
-on which the real program runs."""
+the test run's template, or made afresh: 32-bit for the x86 suite, 64-bit for
+the x64 suite) on which the real program runs. Its programs are started,
+waited for and ended through programs.py."""
 
 import itertools
 import os
 import shutil
-import subprocess
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import programs  # noqa: E402
 import wormify  # noqa: E402
 from places import LOG  # noqa: E402
 
@@ -49,22 +50,43 @@ class Result:
 
 
 class Sandbox:
-    """One Windows machine for one test case."""
+    """One Windows machine: the Wine prefix at prefix, which copied() copies
+    from a template of the test run and create() makes afresh. Wine's
+    messages go to stderr_log (by default a file inside the prefix)."""
 
-    def __init__(self, name="case", template="template"):
-        if not TEST_ROOT:
-            raise unittest.SkipTest("run through scripts/test, which makes the sandbox")
-        self.prefix = os.path.join(TEST_ROOT, f"e2e-{name}-{os.getpid()}-{next(_counter)}")
-        shutil.copytree(os.path.join(TEST_ROOT, template), self.prefix, symlinks=True)
+    def __init__(self, prefix, stderr_log=None):
+        self.prefix = prefix
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("WINEARCH", None)
         if WINE == WINE64:
             self.env["WINELOADER"] = WINE64
-        self.stderr_log = os.path.join(self.prefix, "wine-stderr.log")
+        self.stderr_log = stderr_log or os.path.join(self.prefix, "wine-stderr.log")
         # The programs started in the background, and whether the server is kept up.
         self.started = []
         self.kept = False
+
+    @classmethod
+    def copied(cls, name="case", template="template"):
+        """A machine for one test case: a copy of the test run's template."""
+        if not TEST_ROOT:
+            raise unittest.SkipTest("run through scripts/test, which makes the sandbox")
+        prefix = os.path.join(TEST_ROOT, f"e2e-{name}-{os.getpid()}-{next(_counter)}")
+        shutil.copytree(os.path.join(TEST_ROOT, template), prefix, symlinks=True)
+        return cls(prefix)
+
+    def create(self, bits):
+        """Makes the machine afresh with wineboot: a 32-bit or a 64-bit one.
+        The 64-bit one is made by the 64-bit loader, whatever the suite."""
+        self.stop()
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        env = dict(self.env, WINEARCH=f"win{bits}")
+        if bits == 64:
+            env["WINELOADER"] = WINE64
+        code = programs.run_silently([WINE64 if bits == 64 else "wine", "wineboot", "-i"], env=env, timeout=600)
+        if code != 0:
+            raise AssertionError(f"wineboot -i failed with {code}")
+        self.wait_server_idle(timeout=600)
 
     # --- places on the machine -------------------------------------------
     @property
@@ -80,9 +102,14 @@ class Sandbox:
         return os.path.join(self.windows_dir, "system32")
 
     def host_path(self, windows_path):
-        """C:\\x\\y -> the Linux path of that file in this prefix."""
+        """C:\\x\\y -> the Linux path of that file in this prefix; another
+        drive letter or \\\\host\\share through the prefix's dosdevices."""
+        if windows_path.startswith("\\\\"):
+            return os.path.join(self.prefix, "dosdevices", "unc", *windows_path[2:].split("\\"))
         assert windows_path[1:3] == ":\\", windows_path
-        return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+        drive = windows_path[0].lower()
+        top = self.drive_c if drive == "c" else os.path.join(self.prefix, "dosdevices", drive + ":")
+        return os.path.join(top, *windows_path[3:].split("\\"))
 
     def log_text(self):
         path = self.host_path(LOG)
@@ -105,16 +132,14 @@ class Sandbox:
         return self.log_lines()[mark:-1]
 
     # --- running things ----------------------------------------------------
-    def wine(self, *args, env=None, check=True, timeout=120, stdin=subprocess.DEVNULL, own_session=False):
-        """own_session: in a session of its own, so that signals Wine sends to
-        its process group (console events) reach no other test's programs."""
+    def wine(self, *args, env=None, check=True, timeout=120, own_session=False):
+        """Runs a Windows program to its end (own_session: see programs.run)."""
         # A builtin program that Wine's launcher could not start never ran.
-        proc = self._run_started([WINE, *args], env, lambda out, code: code == 0 or not out.startswith(LAUNCH_FAILED),
-                                 stdin=stdin, timeout=timeout, start_new_session=own_session)
-        if check and proc.returncode != 0:
-            raise AssertionError(f"wine {args} failed with {proc.returncode}: {proc.stdout!r}; "
-                                 f"stderr ends {self.stderr_tail()!r}")
-        return Result(proc.returncode, proc.stdout.decode("latin-1"))
+        code, out = self._run_started([WINE, *args], env, lambda out, code: code == 0 or not out.startswith(LAUNCH_FAILED),
+                                      timeout=timeout, own_session=own_session)
+        if check and code != 0:
+            raise AssertionError(f"wine {args} failed with {code}: {out!r}; stderr ends {self.stderr_tail()!r}")
+        return Result(code, out.decode("latin-1"))
 
     def stderr_tail(self, size=600):
         """The end of what the machine's programs wrote to stderr (Wine's own
@@ -127,37 +152,57 @@ class Sandbox:
         except OSError:
             return ""
 
-    def _run_started(self, command, env, ran, **kwargs):
-        """Runs a command of the machine; one that ran(stdout, exit code)
-        says never started (a busy prefix's launcher now and then fails) is
-        run again, up to LAUNCH_ATTEMPTS times, each failure noted in the
-        machine's Wine log."""
-        run_env = dict(self.env)
-        if env:
-            run_env.update(env)
-        for _ in range(LAUNCH_ATTEMPTS):
-            with open(self.stderr_log, "ab") as err:
-                proc = subprocess.run(command, env=run_env, stdout=subprocess.PIPE, stderr=err, **kwargs)
-                if ran(proc.stdout, proc.returncode):
-                    break
-                err.write(f"harness: {command[1]} did not start (exit {proc.returncode}, "
-                          f"printed {proc.stdout[:80]!r})\n".encode())
-            time.sleep(0.5)
-        return proc
+    def _env(self, env):
+        return {**self.env, **(env or {})}
 
-    def start(self, *args, env=None, cwd=None):
-        """Starts a Windows program and returns at once (a subprocess.Popen)."""
-        run_env = dict(self.env)
-        if env:
-            run_env.update(env)
-        err = open(self.stderr_log, "ab")
-        try:
-            process = subprocess.Popen([WINE, *args], env=run_env, stdout=subprocess.PIPE, stderr=err,
-                                       stdin=subprocess.DEVNULL, cwd=cwd)
-        finally:
-            err.close()
-        self.started.append(process)
-        return process
+    def _run_started(self, command, env, ran, **kwargs):
+        """Runs a command of the machine; returns its exit code and output.
+        One that ran(output, exit code) says never started (a busy prefix's
+        launcher now and then fails) is run again, up to LAUNCH_ATTEMPTS
+        times, each failure noted in the machine's Wine log."""
+        for _ in range(LAUNCH_ATTEMPTS):
+            code, out = programs.run(command, env=self._env(env), stderr=self.stderr_log, **kwargs)
+            if ran(out, code):
+                break
+            with open(self.stderr_log, "ab") as err:
+                err.write(f"harness: {command[1]} did not start (exit {code}, printed {out[:80]!r})\n".encode())
+            time.sleep(0.5)
+        return code, out
+
+    def start(self, *args, env=None, cwd=None, ready=None):
+        """Starts a Windows program beside the caller and returns it at once
+        (a programs.Program, which the machine's stop() ends). ready: the
+        first line it prints once it is ready, waited for; any other fails."""
+        program = programs.Program([WINE, *args], env=self._env(env), stderr=self.stderr_log, cwd=cwd)
+        self.started.append(program)
+        if ready is not None:
+            said = program.read_line().strip()
+            if said != ready:
+                raise AssertionError(f"{args[0]} said {said!r}, not {ready!r}; stderr ends {self.stderr_tail()!r}")
+        return program
+
+    def start_program(self, windows_path, seen_as=None):
+        """Starts a program of the machine for ten minutes (a loaded machine
+        can take minutes over one test) and waits until a process walk sees
+        it (by the path seen_as, when the walk cannot hold the whole)."""
+        self.keep_server()
+        program = self.start(windows_path, "600000")
+        seen = self.wine(os.path.join(TEST_BIN, "wait_for_program.exe"), seen_as or windows_path, check=False)
+        if seen.code != 0:
+            raise AssertionError(f"{windows_path} did not start; stderr ends {self.stderr_tail()!r}")
+        return program
+
+    def start_unendable_worm(self, windows_path):
+        """Plants and starts a worm stand-in that denies everyone the right to
+        end it (stubborn_program.cpp), for ten minutes."""
+        self.plant_worm(windows_path, program="stubborn_program.exe")
+        return self.start(windows_path, "600000", ready="protected")
+
+    def hold_file(self, windows_path, *switch):
+        """Holds the file open until the holder ends: with read sharing only,
+        so that it can be neither deleted nor renamed, or as /write or
+        /delete say (file_holder.cpp)."""
+        return self.start(os.path.join(TEST_BIN, "file_holder.exe"), *switch, windows_path, ready="holding")
 
     def run_program(self, *args, program=PROGRAM, env=None, cwd=None):
         """Runs the tool; returns its exit code and its console output (CR LF folded)."""
@@ -169,8 +214,8 @@ class Sandbox:
         def ran(out, _code):
             return (out and not out.startswith(LAUNCH_FAILED)) or (quiet and not out)
 
-        proc = self._run_started([WINE, program, *args], env, ran, stdin=subprocess.DEVNULL, timeout=300, cwd=cwd)
-        return Result(proc.returncode, proc.stdout.decode("latin-1").replace("\r\n", "\n"))
+        code, out = self._run_started([WINE, program, *args], env, ran, timeout=300, cwd=cwd)
+        return Result(code, out.decode("latin-1").replace("\r\n", "\n"))
 
     def run_traced(self, *args, run=None, **kwargs):
         """Runs the tool (through run, e.g. the handle census, when given:
@@ -191,7 +236,7 @@ class Sandbox:
         if self.kept:
             return
         if self._start_persistent_server(wrapper) != 0:
-            running = [process.args for process in self.started if process.poll() is None]
+            running = [program.command for program in self.started if program.running()]
             if running:
                 raise AssertionError(f"keep_server() would end the test's programs {running}")
             self.stop()
@@ -201,25 +246,24 @@ class Sandbox:
         self.kept = True
 
     def _start_persistent_server(self, wrapper):
-        return subprocess.run([*wrapper, "wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+        return programs.run_silently([*wrapper, "wineserver", "-p"], env=self.env)
 
     def restart(self):
-        """Carries out the work pending for the next restart. A server kept
-        up never goes idle: it ends first, as every program does at a restart."""
-        if self.kept:
-            self.stop()
+        """A restart: every program ends (a server kept up never goes idle),
+        then the work pending for the next start is carried out."""
+        self.stop()
         self.wine("wineboot", "-r")
         self.wait_server_idle()
 
-    def wait_server_idle(self):
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+    def wait_server_idle(self, timeout=120):
+        programs.run_silently(["wineserver", "-w"], env=self.env, timeout=timeout)
 
     def stop(self):
         """Ends the server and every program of the machine."""
-        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        programs.run_silently(["wineserver", "-k"], env=self.env)
         self.wait_server_idle()
+        for program in self.started:
+            program.end()
         self.kept = False
 
     def close(self):
@@ -272,12 +316,12 @@ class Sandbox:
     def exists(self, windows_path):
         return os.path.exists(self.host_path(windows_path))
 
-    def plant_worm(self, windows_path, crc=SIGNATURES[0]):
-        """Puts a harmless worm stand-in (a runnable copy of idle_program.exe
-        carrying a worm signature) at that path."""
+    def plant_worm(self, windows_path, crc=SIGNATURES[0], program="idle_program.exe"):
+        """Puts a harmless worm stand-in (a runnable copy of one of the suite's
+        programs carrying a worm signature) at that path."""
         path = self.host_path(windows_path)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        wormify.wormify(os.path.join(TEST_BIN, "idle_program.exe"), path, crc)
+        wormify.wormify(os.path.join(TEST_BIN, program), path, crc)
         return path
 
 
@@ -287,5 +331,5 @@ class SandboxTestCase(unittest.TestCase):
     template = "template"
 
     def setUp(self):
-        self.box = Sandbox(self.id().rsplit(".", 1)[-1][:40], self.template)
+        self.box = Sandbox.copied(self.id().rsplit(".", 1)[-1][:40], self.template)
         self.addCleanup(self.box.close)

@@ -11,23 +11,20 @@ from sandbox import SandboxTestCase
 
 class DemoScenario(SandboxTestCase):
     def run_scenario(self, nine_x):
-        self.box.keep_server()
-        self.box.worm = self.box.holder = None
-        demo.infect(self.box)
-        self.addCleanup(lambda: [p.kill() for p in (self.box.worm, self.box.holder) if p.poll() is None])
-        before = demo.infection_table(self.box)
+        infection = demo.infect(self.box)
+        before = demo.infection_table(self.box, infection)
         self.assertFalse(demo.cleaned(before), before)
 
         code, console = demo.run_tool(self.box, nine_x, echo=False)
         self.assertEqual(code, 2, console)
         self.assertIn(FOUND_IN_MEMORY, console)
         self.assertTrue(console.endswith(REMOVED + RESTART), console)
-        after_run = {where: state for _, where, state in demo.infection_table(self.box)}
+        after_run = {where: state for _, where, state in demo.infection_table(self.box, infection)}
         self.assertEqual(after_run[PQONWE], "present", "held open until the restart")
         self.assertEqual(after_run["wupdate.exe"], "ended")
 
-        demo.restart(self.box)
-        after_restart = demo.infection_table(self.box)
+        self.box.restart()
+        after_restart = demo.infection_table(self.box, infection)
         self.assertTrue(demo.cleaned(after_restart), after_restart)
 
     def test_nt_family(self):

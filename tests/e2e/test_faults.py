@@ -14,15 +14,16 @@ import time
 import unittest
 
 import standin
-from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, LOG_HANDLE, Infection, census_run,
-                            debugger_text, file_state, folder_of_length, infected_system_ini, obey_file_permissions,
-                            set_key_dacl, set_read_only, start_program, stderr_size)
+from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, LOG_HANDLE, census_run, debugger_text,
+                            file_state, folder_of_length, obey_file_permissions, set_key_dacl, set_read_only,
+                            stderr_size)
+from infection import Infection, infected_system_ini
 from messages import (DISINFECT, FAILED, FOUND_IN_MEMORY, INTERRUPTED, NOT_IN_MEMORY, NOTHING, PID, REFUSED, REMOVED,
                       REPLACE, RESTART, TRACE_REMOVED, UNCHECKED, VERSION, VERSION_LINE, after_banner, deleted, exiting,
                       not_infected, refusal, value_status)
 from places import (LOG, PQONWE, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WINUPDATE, WORM_COPY,
                     subkey)
-from reboot_machines import hold_file, pending_operations, start_in_background
+from reboot_machines import pending_operations
 from sandbox import PROGRAM, SEAM_PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
 
 
@@ -43,7 +44,7 @@ class LogFile(FaultCase):
         # A folder of that name: the open fails, the messages go to the
         # debugger output (Wine's debugstr channel shows them).
         os.makedirs(self.box.host_path(LOG))
-        infection = Infection(self, self.box)
+        infection = Infection(self.box)
         since = stderr_size(self.box)
         res, census = census_run(self.box, env=DEBUG_CHANNEL)
         infection.assert_removed(self, res)
@@ -62,18 +63,17 @@ class KilledRun(FaultCase):
     def test_killed_while_waiting_for_a_worm_copy_to_end(self):
         standin.install_driver(self.box)
         self.addCleanup(standin.remove_driver, self.box)
-        infection = Infection(self, self.box, running=(WINUPDATE, PQONWE))
+        infection = Infection(self.box, running=(WINUPDATE, PQONWE))
 
         # The tool waits 1000 ms after ending each copy: it is killed there.
         tool = self.box.start(PROGRAM)
         ended = re.compile(r"Process (.*) terminated with status 1\r\n")
         deadline = time.monotonic() + 60
-        while not (found := ended.search(self.box.log_text() or "")) and tool.poll() is None:
+        while not (found := ended.search(self.box.log_text() or "")) and tool.running():
             self.assertLess(time.monotonic(), deadline, "the tool never ended a worm copy")
             time.sleep(0.01)
-        os.kill(tool.pid, signal.SIGKILL)
+        tool.kill()
         self.assertEqual(tool.wait(timeout=30), -signal.SIGKILL)
-        tool.stdout.close()
         self.assertIsNotNone(found)
         path = found.group(1)
         ended_copy, other_copy = (infection.processes if path == WINUPDATE else infection.processes[::-1])
@@ -88,7 +88,7 @@ class KilledRun(FaultCase):
         for line in lines[2:-2]:
             self.assertRegex(line, "^examinate process .*" + PID + "$")
         self.assertEqual(ended_copy.wait(timeout=30), 0)
-        self.assertIsNone(other_copy.poll())
+        self.assertTrue(other_copy.running())
         self.assertTrue(self.box.exists(path))
         # The scanner was switched off and stays off: a kill (TerminateProcess,
         # or SIGKILL here) ends the process before any of its code can run.
@@ -126,7 +126,7 @@ class ConsoleEvent(FaultCase):
         standin.install_driver(self.box)
         self.addCleanup(standin.remove_driver, self.box)
         self.box.plant_worm(WORM_COPY)
-        worm = start_program(self, self.box, WORM_COPY)
+        worm = self.box.start_program(WORM_COPY)
         # Sent during the wait after the worm copy was ended.
         code = self.send_ctrl_c(LOG, f"Process {WORM_COPY} terminated with status 1", PROGRAM)
         self.assertEqual(code, INTERRUPTED)
@@ -183,10 +183,10 @@ class UncaughtFault(FaultCase):
 
 class SecondRun(FaultCase):
     def test_second_run_after_a_successful_one(self):
-        infection = Infection(self, self.box)
+        infection = Infection(self.box)
         clean = "C:\\Tools\\idle.exe"
         shutil.copyfile(os.path.join(TEST_BIN, "idle_program.exe"), self.box.write_file(clean, b""))
-        bystander = start_program(self, self.box, clean)
+        bystander = self.box.start_program(clean)
         self.box.reg_add(RUN_KEY, "neighbour", clean)
         res, _ = self.run_counted()
         infection.assert_removed(self, res)
@@ -213,7 +213,7 @@ class SecondRun(FaultCase):
         changed = {path for path in set(files) | set(now) if files.get(path) != now.get(path)}
         self.assertEqual(changed - rewritten, set())
         self.assertEqual([self.box.wine("reg", "query", key).stdout for key in (RUN_KEY, RUNONCE_KEY)], keys)
-        self.assertIsNone(bystander.poll(), "a clean program was ended")
+        self.assertTrue(bystander.running(), "a clean program was ended")
 
 
 class RefusingFilesAndKeys(FaultCase):
@@ -262,7 +262,7 @@ class RefusingFilesAndKeys(FaultCase):
         self.box.plant_worm(PQONWE, SIGNATURES[1])
         for path in (WORM_COPY, PQONWE):
             set_read_only(self.box, path)
-        worm = start_program(self, self.box, WORM_COPY)
+        worm = self.box.start_program(WORM_COPY)
         res, lines = self.run_counted()
         self.assertEqual(res.code, 1, res.stdout)
         self.assertEqual(after_banner(res.stdout), FOUND_IN_MEMORY + REMOVED)
@@ -275,7 +275,7 @@ class RefusingFilesAndKeys(FaultCase):
     def test_read_only_worm_copy_in_use_goes_at_the_restart(self):
         self.box.plant_worm(WINUPDATE)
         set_read_only(self.box, WINUPDATE)
-        holder = hold_file(self, self.box, WINUPDATE)
+        holder = self.box.hold_file(WINUPDATE)
         res, lines = self.run_counted()
         self.assertEqual(res.code, 2, res.stdout)
         self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + REMOVED + RESTART)
@@ -290,7 +290,7 @@ class RefusingFilesAndKeys(FaultCase):
         # Another program writing to the copy does not hide it: it is found
         # and, as it cannot go now, goes at the restart.
         self.box.plant_worm(WINUPDATE)
-        start_in_background(self, self.box, "holding", os.path.join(TEST_BIN, "file_holder.exe"), "/write", WINUPDATE)
+        self.box.hold_file(WINUPDATE, "/write")
         res, lines = self.run_counted()
         self.assertEqual(res.code, 2, res.stdout)
         self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + REMOVED + RESTART)
@@ -345,7 +345,7 @@ class PathLimits(FaultCase):
         path = folder_of_length(self.box, length - len(self.NAME) - 1, top) + "\\" + self.NAME
         self.assertEqual(len(path), length)
         self.box.plant_worm(path)
-        return path, start_program(self, self.box, path, seen_as=path[:259])
+        return path, self.box.start_program(path, seen_as=path[:259])
 
     def test_worm_copy_in_a_folder_of_250_characters(self):
         # 259 characters: the longest path the walk's 260-byte buffer holds.
@@ -414,17 +414,19 @@ class CommandLine(FaultCase):
 
     def test_the_longest_command_lines_that_start(self):
         cases = [
-            # what, arguments, whether the run is refused (or shows the version line alone)
-            ("a thousand arguments to the last character", self.arguments(1000, self.LIMIT), True),
-            ("the thousandth argument is examined", self.arguments(1000, self.LIMIT, "/VER"), False),
-            ("32 arguments of 1,000 characters", ["a" * 1000] * 32, True),
+            # what, arguments, the argument refused as the refusal shows it
+            # (None: the run shows the version line alone)
+            ("a thousand arguments to the last character", self.arguments(1000, self.LIMIT),
+             "0000xxxxxxxxxxxxxxxxxxxxxxxxxxxx"),
+            ("the thousandth argument is examined", self.arguments(1000, self.LIMIT, "/VER"), None),
+            ("32 arguments of 1,000 characters", ["a" * 1000] * 32, "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa..."),
         ]
         for what, args, refused in cases:
             with self.subTest(what):
                 res, census = census_run(self.box, *args, program=self.AT)
                 if refused:
                     self.assertEqual(res.code, REFUSED)
-                    self.assertTrue(res.stdout.startswith(refusal(args[0]) + "Usage: "), res.stdout)
+                    self.assertTrue(res.stdout.startswith(refusal(refused) + "Usage: "), res.stdout)
                     self.assertEqual(census.new, [LOG_HANDLE])
                 else:
                     self.assertEqual((res.code, res.stdout), (0, VERSION))

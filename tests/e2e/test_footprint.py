@@ -6,7 +6,7 @@ footprint is visited here with no change to this module."""
 import os
 import unittest
 
-from fault_machines import infected_system_ini, start_program
+from infection import infected_system_ini
 from places import CLEAN_SHELL, RUN, SYSTEM_INI, WINUPDATE, WORM_COPY, WORM_SHELL, short_key
 from sandbox import ARCH, TEST_BIN, SandboxTestCase
 
@@ -84,12 +84,12 @@ class Footprint(SandboxTestCase):
     def test_running_copy_is_reported_then_removed(self):
         # Running copies are found by content wherever they run.
         self.box.plant_worm(WORM_COPY)
-        worm = start_program(self, self.box, WORM_COPY)
+        worm = self.box.start_program(WORM_COPY)
         finding = f"Report: worm process running: {WORM_COPY} (PID=0x"
         code, console = self.run_tool("/REPORT")
         self.assertEqual(code, 4, console)
         self.assertIn(finding, console)
-        self.assertIsNone(worm.poll(), "the report ended the worm copy")
+        self.assertTrue(worm.running(), "the report ended the worm copy")
 
         code, console = self.run_tool()
         self.assertEqual(code, 1, console)

@@ -11,23 +11,19 @@ import re
 
 from messages import (CANNOT_CHECK, FOUND_IN_MEMORY, INCOMPLETE, NOT_COMPLETED, NOT_IN_MEMORY, PID, REMOVED,
                       banner_and_rest, exiting)
-from reboot_machines import start_in_background
-from sandbox import SIGNATURES, TEST_BIN, SandboxTestCase
-
-import wormify  # noqa: E402 (found through sandbox's path)
+from sandbox import SandboxTestCase
 
 NOT_EXAMINED = r"Process \(PID=0x[0-9a-f]+\) is not examined: "
 
 
 class HiddenCopies(SandboxTestCase):
     def start_copy(self, started_as, how="ready", planted_at=None):
-        """Plants a worm stand-in at planted_at (a Windows path; started_as
-        itself by default), starts it as started_as and waits until it has
-        made itself as hard to find as `how` says."""
-        if planted_at is not None or started_as[:2] != "\\\\":
-            self.box.plant_worm(planted_at or started_as, SIGNATURES[0])
+        """Plants a worm stand-in at planted_at (started_as itself by
+        default), starts it as started_as and waits until it has made itself
+        as hard to find as `how` says."""
+        self.box.plant_worm(planted_at or started_as)
         self.box.keep_server()
-        return start_in_background(self, self.box, "ready", started_as, "600000", how)
+        return self.box.start(started_as, "600000", how, ready="ready")
 
     def run_both(self, *args):
         """A report run, then the removal run: each one's result and trace."""
@@ -58,22 +54,18 @@ class HiddenCopies(SandboxTestCase):
         self.assertEqual(banner_and_rest(self, res.stdout), FOUND_IN_MEMORY + REMOVED)
         self.assertNotIn("seek failed", report.stdout + res.stdout)
         for name, copy in zip(names, copies):
-            self.assertEqual(copy.proc.wait(timeout=30), 0, name)
+            self.assertEqual(copy.wait(timeout=30), 0, name)
             self.assertFalse(self.box.exists("C:\\Shared\\" + name), name)
             self.assertIn(f'Deleting file "C:\\Shared\\{name}", result=1', lines)
 
     def test_copies_on_a_network_are_not_opened(self):
         # A share, and a network drive (the Wine drive type "network", which
         # its mount manager reads when the machine's server starts).
-        share = os.path.join(self.box.prefix, "dosdevices", "unc", "host", "share")
-        os.makedirs(share)
         network = os.path.join(self.box.prefix, "network-drive")
         os.makedirs(network)
         os.symlink(network, os.path.join(self.box.prefix, "dosdevices", "n:"))
         self.box.reg_add("HKLM\\Software\\Wine\\Drives", "n:", "network")
         self.box.stop()
-        wormify.wormify(os.path.join(TEST_BIN, "idle_program.exe"), os.path.join(share, "w.exe"), SIGNATURES[0])
-        wormify.wormify(os.path.join(TEST_BIN, "idle_program.exe"), os.path.join(network, "w2.exe"), SIGNATURES[0])
         copies = [self.start_copy("\\\\host\\share\\w.exe"), self.start_copy("N:\\w2.exe")]
         report, removal = self.run_both()
         self.assert_not_completed(report, removal,
@@ -112,8 +104,8 @@ class HiddenCopies(SandboxTestCase):
         first = self.start_copy(path)
         second = self.start_copy(path)
         res, lines = self.box.run_traced()
-        self.assertEqual(first.proc.wait(timeout=30), 0)
-        self.assertEqual(second.proc.wait(timeout=30), 0)
+        self.assertEqual(first.wait(timeout=30), 0)
+        self.assertEqual(second.wait(timeout=30), 0)
         self.assertIn(res.code, (1, 2), res.stdout)
         self.assertEqual(len([line for line in lines if re.fullmatch(re.escape(f"Process {path}") + PID +
                                                                       " is infection", line)]), 2)

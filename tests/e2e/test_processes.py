@@ -6,7 +6,6 @@ import re
 import time
 import unittest
 
-from fault_machines import start_program
 from messages import (CANNOT_CHECK, FAILED, FOUND_IN_MEMORY, NOT_IN_MEMORY, NOTHING, PID, REMOVED, REPLACE, deleted)
 from places import WINUPDATE, WORM_COPY
 from reboot_machines import pending_operations
@@ -21,16 +20,9 @@ def examined(lines, path):
 
 
 class WormCase(SandboxTestCase):
-    @staticmethod
-    def end_if_running(process):
-        if process.poll() is None:
-            process.kill()
-        process.wait(timeout=60)
-        process.stdout.close()
-
     def start_worm(self, windows_path, crc=SIGNATURES[0]):
         self.box.plant_worm(windows_path, crc)
-        return start_program(self, self.box, windows_path)
+        return self.box.start_program(windows_path)
 
     def assert_worm_removed(self, worm, lines, logged_path):
         """The copy ended with exit code 0, its file is gone and the trace tells each step."""
@@ -90,7 +82,7 @@ class RunningWorm(WormCase):
         os.makedirs(os.path.dirname(self.box.host_path(clean)), exist_ok=True)
         with open(os.path.join(TEST_BIN, "idle_program.exe"), "rb") as src:
             self.box.write_file(clean, src.read())
-        idle = start_program(self, self.box, clean)
+        idle = self.box.start_program(clean)
         res = self.box.run_program()
         lines = self.box.log_lines()
         self.assertEqual(res.code, 0, res.stdout)
@@ -101,7 +93,7 @@ class RunningWorm(WormCase):
         self.assertGreater(last, first)
         for line in lines[first:last]:
             self.assertTrue(line.startswith("examinate process "), line)
-        self.assertIsNone(idle.poll(), "a clean program was ended")
+        self.assertTrue(idle.running(), "a clean program was ended")
 
     def test_vdmdbg_unavailable(self):
         # None of its functions is called: its absence does not stop the walk.
@@ -122,7 +114,7 @@ class RunningWorm(WormCase):
         self.assertIn("Cannot load PSAPI.DLL error=126", lines)
         self.assertIn("The process walk could not start, no process was examined", lines)
         self.assertNotIn("No infected processes were found", lines)
-        self.assertIsNone(worm.poll())
+        self.assertTrue(worm.running())
         self.assertTrue(self.box.exists(self.WORM))
         self.assertFalse(self.box.exists(dropped))
 
@@ -142,18 +134,16 @@ class SwappedFolder(WormCase):
         worm = self.start_worm(worm_path)
         self.box.write_file(victim, b"another program's file")
         tool = self.box.start(PROGRAM)
-        self.addCleanup(self.end_if_running, tool)
         ended = f"Process {worm_path} terminated with status 1\r\n"
         deadline = time.monotonic() + 60
         while ended not in (self.box.log_text() or ""):
-            self.assertIsNone(tool.poll(), "the tool ended before it ended the worm copy")
+            self.assertTrue(tool.running(), "the tool ended before it ended the worm copy")
             self.assertLess(time.monotonic(), deadline, "the tool never ended the worm copy")
             time.sleep(0.01)
         mine, other = self.box.host_path(self.MINE), self.box.host_path(self.OTHER)
         os.rename(mine, mine + ".moved")
         swap(mine, other)
         self.assertEqual(tool.wait(timeout=120), 3)
-        tool.stdout.close()
         self.assertEqual(worm.wait(timeout=30), 0)
         lines = self.box.log_lines()
         # Neither the other file (now named by the worm copy's path) nor, by
@@ -216,8 +206,7 @@ class PlantedLibraries(WormCase):
         """The suite's loader, given the bare name, does load the planted copy
         in folder: without the tool's care, it would be loaded."""
         loading = self.box.start(loader, name, env=self.PREFER_NATIVE, cwd=cwd)
-        loading.communicate(timeout=120)
-        self.assertEqual(loading.returncode, 0)
+        self.assertEqual(loading.finish()[0], 0)
         self.assertEqual(self.markers(folder), [name + ".LOADED"])
         for marker in os.listdir(folder):
             if marker.lower().endswith(".loaded"):

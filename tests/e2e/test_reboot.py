@@ -2,17 +2,16 @@
 restart on either platform family, and gone after it."""
 
 import os
-import subprocess
 import unittest
 
+import programs
+from infection import Infection
 from messages import (FAILED, FOUND_IN_MEMORY, REMOVED, REPLACE, RESTART, SCHEDULE, after_banner, deleted,
                       not_infected, value_status)
 from places import RUN, RUN_KEY, RUNONCE, RUNONCE_KEY, VALUE_NAME, WININIT, WINUPDATE, WOW64_DIR
-from reboot_machines import (Sandbox64TestCase, hold_file, host_path32, only_in_suite, pending_operations,
-                             short_path, start_in_background)
-from sandbox import TEST_BIN, SandboxTestCase
-
-import wormify  # noqa: E402  (found through the path that sandbox sets up)
+from reboot_machines import (Sandbox64TestCase, check_moved_then_deleted, host_path32, only_in_suite,
+                             pending_operations, short_path)
+from sandbox import SandboxTestCase
 
 # A copy that cannot be ended, where it runs from.
 WORM_COPY = "C:\\windows\\temp\\wormcopy.exe"
@@ -35,16 +34,12 @@ WININIT_AFTER_RENAME = ("[Other]\r\n"
 
 
 class RestartCase(SandboxTestCase):
-    def plant_and_hold(self, windows_path, host_path=None):
-        """A worm copy at that path, held open by another program. Holding it
-        starts the machine's server, which stays up until the holder ends:
-        from now on nothing is carried out before the restart."""
-        if host_path is None:
-            self.box.plant_worm(windows_path)
-        else:
-            os.makedirs(os.path.dirname(host_path), exist_ok=True)
-            wormify.wormify(os.path.join(TEST_BIN, "idle_program.exe"), host_path)
-        return hold_file(self, self.box, windows_path)
+    def held_copy(self, held=WINUPDATE, planted_at=None):
+        """The holder of a worm copy at planted_at (held by default), which it
+        holds open by the name held. The machine's server stays up: from now
+        on nothing is carried out before the restart."""
+        infection = Infection(self.box, running=(), files=(planted_at or held,), held=(held,), startup=False)
+        return infection.holders[0]
 
     def check_scheduled_run(self, res, path):
         self.assertEqual(res.code, 2, res.stdout)
@@ -56,7 +51,7 @@ class RestartCase(SandboxTestCase):
 
 class NtFamily(RestartCase):
     def test_dropped_file_in_use_is_deleted_at_restart(self):
-        holder = self.plant_and_hold(WINUPDATE)
+        holder = self.held_copy()
         res = self.box.run_program()
         self.check_scheduled_run(res, WINUPDATE)
         lines = self.box.log_lines()
@@ -76,8 +71,7 @@ class RefusedTermination(RestartCase):
         # A stand-in that denies everyone the right to end it. Users may
         # write to the folder it runs from: it is moved out of their reach,
         # and the restart deletes it there.
-        wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), self.box.host_path(WORM_COPY))
-        worm = start_in_background(self, self.box, "protected", WORM_COPY, "600000")
+        worm = self.box.start_unendable_worm(WORM_COPY)
         res = self.box.run_program()
         self.assertIn(FOUND_IN_MEMORY, res.stdout)
         # A copy left running is no removal, whatever becomes of its file.
@@ -88,15 +82,8 @@ class RefusedTermination(RestartCase):
         self.assertTrue(any(line.startswith(f"cannot open infected process {WORM_COPY}, Error=") for line in lines),
                         lines)
         self.assertTrue(worm.running())
-        moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({WORM_COPY} -> ")]
-        self.assertEqual(len(moved), 1, lines)
-        moved_path = moved[0][moved[0].index(" -> ") + 4:-2]
-        self.assertEqual([name for name in pending_operations(self.box) if name][0], "\\??\\" + moved_path)
         self.assertFalse(self.box.exists(WORM_COPY))
-
-        worm.end()
-        self.box.restart()
-        self.assertFalse(self.box.exists(moved_path))
+        check_moved_then_deleted(self, self.box, lines, WORM_COPY, worm)
 
 
 class Win9xFamily(RestartCase):
@@ -105,7 +92,7 @@ class Win9xFamily(RestartCase):
         self.box.see_win98()
 
     def test_dropped_file_in_use_goes_through_wininit(self):
-        holder = self.plant_and_hold(WINUPDATE)
+        holder = self.held_copy()
         leftover = self.box.write_file("C:\\windows\\temp\\leftover.tmp", "left over")
         old = WININIT_BEFORE_RENAME + WININIT_AFTER_RENAME
         self.box.write_file(WININIT, old)
@@ -130,7 +117,7 @@ class Win9xFamily(RestartCase):
         self.assertFalse(self.box.exists(WININIT))
 
     def test_first_entry_creates_wininit(self):
-        holder = self.plant_and_hold(WINUPDATE)
+        holder = self.held_copy()
         res = self.box.run_program()
         self.check_scheduled_run(res, WINUPDATE)
         self.assertEqual(self.box.read_file(WININIT).decode("latin-1"),
@@ -140,7 +127,7 @@ class Win9xFamily(RestartCase):
         self.assertFalse(self.box.exists(WINUPDATE))
 
     def check_unwritable_wininit(self, make_unwritable):
-        holder = self.plant_and_hold(WINUPDATE)
+        holder = self.held_copy()
         before = make_unwritable()
         res = self.box.run_program()
         self.assertEqual(res.code, 3, res.stdout)
@@ -166,9 +153,9 @@ class Win9xFamily(RestartCase):
         def make_read_only():
             path = self.box.write_file(WININIT, WININIT_BEFORE_RENAME)
             # Wine lets root write whatever the permission bits say.
-            if subprocess.run(["chattr", "+i", path], capture_output=True).returncode != 0:
+            if programs.run_silently(["chattr", "+i", path]) != 0:
                 self.skipTest("this file system cannot make a file immutable")
-            self.addCleanup(subprocess.run, ["chattr", "-i", path], capture_output=True)
+            self.addCleanup(programs.run_silently, ["chattr", "-i", path])
             return WININIT_BEFORE_RENAME.encode("latin-1")
         self.check_unwritable_wininit(make_read_only)
 
@@ -183,7 +170,7 @@ class Wow64(RestartCase, Sandbox64TestCase):
         self.assertIn("syswow64", worm.lower())
         # A native file of the same name that nothing may touch.
         native = self.box.write_file(WINUPDATE, "native bystander")
-        holder = self.plant_and_hold(WINUPDATE, host_path=worm)
+        holder = self.held_copy(planted_at=WOW64_DIR + "\\winupdate.exe")
         res = self.box.run_program()
         self.check_scheduled_run(res, WINUPDATE)
         pending = [name.lower() for name in pending_operations(self.box)]
@@ -215,7 +202,7 @@ class Wow64Footprint(RestartCase, Sandbox64TestCase):
         for view in (32, 64):
             self.box.reg_add(RUN_KEY, VALUE_NAME, removed, view=view)
         self.box.reg_add(RUNONCE_KEY, VALUE_NAME, removed, view=32)
-        holder = hold_file(self, self.box, held)
+        holder = self.box.hold_file(held)
 
         res = self.box.run_program()
         self.check_scheduled_run(res, held)

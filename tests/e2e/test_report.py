@@ -8,9 +8,9 @@ import unittest
 
 import demo
 import standin
-from fault_machines import file_state, obey_file_permissions, set_key_dacl, start_program
+from fault_machines import file_state, obey_file_permissions, set_key_dacl
 from messages import (CLEAN, INCOMPLETE, NOT_COMPLETED, NOT_IN_MEMORY, NOTICE, OUTCOMES, REFUSED, REPORT_TAG, VERSION,
-                      VERSION_LINE, banner_and_rest, exiting, found_summary, refusal)
+                      VERSION_LINE, banner_and_rest, exiting)
 from places import (DROPPED, LOG, PQONWE, RUN_KEY, RUN_KEYS, SYSTEM_BAK, VALUE_NAME, WINUPDATE, WORM_COPY, WORM_SHELL,
                     WOW64_DIR, long_key, subkey)
 from reboot_machines import Sandbox64TestCase, only_in_suite
@@ -32,12 +32,8 @@ class InfectedMachine(SandboxTestCase):
     (one held open), both start-up values and the system.ini shell line."""
 
     def infect(self):
-        self.box.keep_server()
-        self.box.worm = self.box.holder = None
-        demo.infect(self.box)
-        for process in (self.box.worm, self.box.holder):
-            self.addCleanup(process.wait)
-            self.addCleanup(process.kill)
+        self.infection = demo.infect(self.box)
+        self.worm = self.infection.processes[0]
 
     def expected_findings(self, process_path):
         return [
@@ -49,7 +45,7 @@ class InfectedMachine(SandboxTestCase):
         ]
 
     def check_report(self, nine_x, process_path):
-        before = demo.machine_state(self.box)
+        before = demo.machine_state(self.box, self.infection)
         files_before = without_log(self.box, file_state(self.box))
         log_start = self.box.trace_mark()
 
@@ -59,11 +55,12 @@ class InfectedMachine(SandboxTestCase):
         self.assertEqual(len(lines), 7, console)
         for line, pattern in zip(lines, self.expected_findings(process_path)):
             self.assertRegex(line, "^" + pattern + "$")
-        self.assertEqual(lines[-1] + "\n", found_summary(6, leftovers=3))
+        self.assertEqual(lines[-1], "Report: Infection was found: 6 item(s) listed above, 3 of them start-up entries "
+                                    "that a removal run repairs. Nothing was changed.")
 
-        self.assertEqual(demo.changes(before, demo.machine_state(self.box)), [])
+        self.assertEqual(demo.changes(before, demo.machine_state(self.box, self.infection)), [])
         self.assertEqual(without_log(self.box, file_state(self.box)), files_before)
-        self.assertIsNone(self.box.worm.poll(), "the worm copy was ended")
+        self.assertTrue(self.worm.running(), "the worm copy was ended")
 
         # Every line of the run is a report's own: none of a removal run's.
         trace = self.box.trace_since(log_start)
@@ -91,7 +88,7 @@ class InfectedMachine(SandboxTestCase):
         self.assertEqual((res.code, res.stdout), (2, ""))
         self.assertEqual(self.box.log_lines()[-2], exiting(2))
         self.assertNotEqual(standin.requests(self.box), [])
-        self.assertEqual(self.box.worm.wait(timeout=30), 0)
+        self.assertEqual(self.worm.wait(timeout=30), 0)
 
     def test_9x_family_reported_and_left_as_it_was(self):
         self.infect()
@@ -108,7 +105,7 @@ class CleanMachine(SandboxTestCase):
             (["/report", "/SILENT"], 0, ""),
             (["/Quiet", "/REPORT"], 0, None),
             # Switches misspelt: refused, neither a report nor a removal.
-            (["/QUIETX", "/REPORTX"], REFUSED, refusal("/QUIETX")),
+            (["/QUIETX", "/REPORTX"], REFUSED, 'Unknown argument "/QUIETX": nothing was done.\n\n'),
             # Removal runs, after the reports: they write system.bak.
             (["/QUIET"], 0, None),
             (["/QUIET", "/SILENT"], 0, None),
@@ -190,7 +187,9 @@ class IncompleteCheck(SandboxTestCase):
         self.box.plant_worm(WINUPDATE)
         res, _ = self.report(env=no_walk)
         self.assertEqual(res.code, 4)
-        self.assertTrue(banner_and_rest(self, res.stdout).endswith(found_summary(1, incomplete=True)), res.stdout)
+        self.assertTrue(banner_and_rest(self, res.stdout).endswith(
+            "\nReport: Infection was found: 1 item(s) listed above. Nothing was changed. Some checks could not be "
+            "made: see the trace log.\n"), res.stdout)
 
     def test_dropped_file_unreadable(self):
         unreadable = self.box.plant_worm(PQONWE, SIGNATURES[1])
@@ -206,7 +205,7 @@ class IncompleteCheck(SandboxTestCase):
         # may call the machine clean.
         obey_file_permissions(self.box)
         path = self.box.plant_worm(WORM_COPY)
-        worm = start_program(self, self.box, WORM_COPY)
+        worm = self.box.start_program(WORM_COPY)
         os.chmod(path, 0)
         res, trace = self.report()
         self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
@@ -218,7 +217,7 @@ class IncompleteCheck(SandboxTestCase):
         self.assertEqual(res.code, 5, res.stdout)
         self.assertEqual(banner_and_rest(self, res.stdout), NOT_IN_MEMORY + NOT_COMPLETED)
         self.assertIn(f"Cannot open file {WORM_COPY} for the signature check, error=5", self.box.log_lines())
-        self.assertIsNone(worm.poll())
+        self.assertTrue(worm.running())
 
     def test_dropped_file_that_is_a_directory(self):
         self.box.write_file(WINUPDATE + "\\inside.txt", b"kept")
@@ -252,7 +251,8 @@ class Wow64Footprint(Sandbox64TestCase):
         self.assertIn(f"Report: worm file: {wow64_copy}, left in place\n", body)
         self.assertIn(f"Report: start-up value: {long_key(RUN_KEY)}\\{VALUE_NAME} = {wow64_copy}, left in place\n",
                       body)
-        self.assertTrue(body.endswith(found_summary(2, leftovers=1)), body)
+        self.assertTrue(body.endswith("\nReport: Infection was found: 2 item(s) listed above, 1 of them start-up "
+                                      "entries that a removal run repairs. Nothing was changed.\n"), body)
         self.assertEqual(without_log(self.box, file_state(self.box)), before)
         self.assertEqual(self.box.reg_query(RUN_KEY, VALUE_NAME, view=32), wow64_copy)
 

@@ -11,13 +11,10 @@ import os
 import re
 import unittest
 
-from fault_machines import start_program
 from messages import FAILED, FOUND_IN_MEMORY, REMOVED, REPLACE, RESTART, UNCHECKED, deleted
 from places import WINUPDATE
-from reboot_machines import hold_file, pending_operations, start_in_background
-from sandbox import TEST_BIN, SandboxTestCase
-
-import wormify  # noqa: E402  (found through the path that sandbox sets up)
+from reboot_machines import pending_operations
+from sandbox import SandboxTestCase
 
 USER_FOLDER = "C:\\users\\Public\\x"
 WORM = USER_FOLDER + "\\wupd.exe"
@@ -28,10 +25,6 @@ MOVED = re.compile(re.escape(REPLACE + "File moved out of users' reach (") + r"(
 
 
 class RestartSafety(SandboxTestCase):
-    def plant_worm_in_user_folder(self, program=os.path.join(TEST_BIN, "idle_program.exe")):
-        os.makedirs(self.box.host_path(USER_FOLDER), exist_ok=True)
-        wormify.wormify(program, self.box.host_path(WORM))
-
     def link_user_folder_elsewhere(self):
         """The user's side after the run: every program ends, and the folder
         becomes a link to another folder that holds a file of the worm
@@ -52,9 +45,9 @@ class RestartSafety(SandboxTestCase):
         self.assertEqual([name for name in pending if "\\users\\public\\" in name.lower()], [])
 
     def test_worm_copy_held_without_delete_sharing_leaves_nothing_to_aim(self):
-        self.plant_worm_in_user_folder()
-        worm = start_program(self, self.box, WORM)
-        hold_file(self, self.box, WORM)
+        self.box.plant_worm(WORM)
+        worm = self.box.start_program(WORM)
+        self.box.hold_file(WORM)
         res = self.box.run_program()
         lines = self.box.log_lines()
         pending = pending_operations(self.box)
@@ -74,8 +67,7 @@ class RestartSafety(SandboxTestCase):
     def test_worm_copy_that_cannot_be_ended_is_moved_out_of_reach(self):
         # A stand-in that denies everyone the right to end it: its program
         # file cannot be deleted while it runs, but it can be moved.
-        self.plant_worm_in_user_folder(os.path.join(TEST_BIN, "stubborn_program.exe"))
-        worm = start_in_background(self, self.box, "protected", WORM, "600000")
+        worm = self.box.start_unendable_worm(WORM)
         res = self.box.run_program()
         lines = self.box.log_lines()
         pending = pending_operations(self.box)
@@ -104,35 +96,39 @@ class RestartSafety(SandboxTestCase):
         # access lists lets everyone into a folder of the tool's own. Wine
         # takes each drive's type from HKLM\Software\Wine\Drives when its
         # server starts, and reports access lists for every drive but a CD.
-        drives = (("D", "floppy", "is no local fixed disk (drive type 2)"),
-                  ("E", "network", "is no local fixed disk (drive type 4)"),
-                  ("F", "cdrom", "keeps no access lists"))
+        drives = (
+            # letter, drive type, the trace lines of the copy there
+            ("D", "floppy", [REPLACE + "File cannot be moved out of users' reach: D:\\ is no local fixed disk "
+                                       "(drive type 2), nothing is scheduled (D:\\x\\wupd.exe).",
+                             deleted("D:\\x\\wupd.exe", 4)]),
+            # A program on a network drive is not even opened: a check not made.
+            ("E", "network", ["File E:\\x\\wupd.exe is not checked: it lies on a network drive, which the tool "
+                              "does not open"]),
+            ("F", "cdrom", [REPLACE + "File cannot be moved out of users' reach: F:\\ keeps no access lists, "
+                                      "nothing is scheduled (F:\\x\\wupd.exe).",
+                            deleted("F:\\x\\wupd.exe", 4)]),
+        )
         copies = []
         for letter, kind, _ in drives:
             folder = os.path.join(self.box.prefix, "drive_" + letter.lower())
-            os.makedirs(os.path.join(folder, "x"))
+            os.makedirs(folder)
             os.symlink(folder, os.path.join(self.box.prefix, "dosdevices", letter.lower() + ":"))
-            wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), os.path.join(folder, "x", "wupd.exe"))
+            path = f"{letter}:\\x\\wupd.exe"
+            self.box.plant_worm(path, program="stubborn_program.exe")
             self.box.reg_add("HKLM\\Software\\Wine\\Drives", letter.lower() + ":", kind)
-            copies.append((f"{letter}:\\x\\wupd.exe", folder))
+            copies.append((path, folder))
         self.box.stop()
         for path, _ in copies:
-            start_in_background(self, self.box, "protected", path, "600000")
+            self.box.start(path, "600000", ready="protected")
 
         res = self.box.run_program()
         lines = self.box.log_lines()
         self.assertEqual(res.code, 3, res.stdout)
-        # The copy on the network drive is not even opened (a check not made).
         self.assertTrue(res.stdout.endswith(FOUND_IN_MEMORY + FAILED + UNCHECKED), res.stdout)
-        for (letter, kind, why), (path, folder) in zip(drives, copies):
+        for (_, _, traced), (path, folder) in zip(drives, copies):
             with self.subTest(path):
-                if kind == "network":
-                    self.assertIn(f"File {path} is not checked: it lies on a network drive, which the tool does not "
-                                  "open", lines)
-                else:
-                    self.assertIn(f"{REPLACE}File cannot be moved out of users' reach: {letter}:\\ {why}, "
-                                  f"nothing is scheduled ({path}).", lines)
-                    self.assertIn(deleted(path, 4), lines)
+                for line in traced:
+                    self.assertIn(line, lines)
                 self.assertEqual(sorted(os.listdir(folder)), ["x"])
                 self.assertTrue(os.path.exists(os.path.join(folder, "x", "wupd.exe")))
         self.assertEqual(pending_operations(self.box), [])
@@ -141,8 +137,7 @@ class RestartSafety(SandboxTestCase):
         # Another program may undo a deletion while it holds the file with
         # delete access: the copy goes at the restart, and is reported so.
         self.box.plant_worm(WINUPDATE)
-        holder = start_in_background(self, self.box, "holding", os.path.join(TEST_BIN, "file_holder.exe"),
-                                     "/delete", WINUPDATE)
+        holder = self.box.hold_file(WINUPDATE, "/delete")
         res = self.box.run_program()
         lines = self.box.log_lines()
         self.assertEqual(res.code, 2, res.stdout)

@@ -131,17 +131,17 @@ class NtDriver(SandboxTestCase):
         tool = self.box.start(SEAM_PROGRAM, env={"RAVLOKFIX_TEST_STALL": stall, "RAVLOKFIX_TEST_TIME_LIMIT_MS": "1000"})
         deadline = time.monotonic() + 120
         while b"1\0" not in [r.data for r in standin.recorded(self.box) if r.code == 0x7E800]:
-            self.assertIsNone(tool.poll(), "the run ended first")
+            self.assertTrue(tool.running(), "the run ended first")
             self.assertLess(time.monotonic(), deadline, "the blocking stayed off while the run was held up")
             time.sleep(0.1)
         while not self.box.exists(stall):
-            self.assertIsNone(tool.poll(), "the run ended without being held up")
+            self.assertTrue(tool.running(), "the run ended without being held up")
             self.assertLess(time.monotonic(), deadline, "the run was never held up")
             time.sleep(0.1)
         os.remove(self.box.host_path(stall))
-        out, _ = tool.communicate(timeout=120)
-        self.assertEqual(tool.returncode, 3, out)
-        self.assertEqual(after_banner(out.decode("latin-1").replace("\r\n", "\n")), NOT_IN_MEMORY + FAILED)
+        code, out = tool.finish()
+        self.assertEqual(code, 3, out)
+        self.assertEqual(after_banner(out), NOT_IN_MEMORY + FAILED)
         lines = self.box.log_lines()
         self.assertIn(DISINFECT + ": The scanner's blocking has been off for 1000 ms, its limit, with the run still "
                       "working: it was switched on again.", lines)

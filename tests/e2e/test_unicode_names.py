@@ -11,11 +11,10 @@ import re
 import shutil
 import unittest
 
-from fault_machines import start_program
-from messages import FOUND_IN_MEMORY, REMOVED, REPLACE, after_banner, deleted
+from messages import FAILED, FOUND_IN_MEMORY, REMOVED, REPLACE, RESTART, after_banner, deleted
 from places import SYSTEM_DIR
-from reboot_machines import pending_operations, short_path, start_in_background
-from sandbox import PROGRAM, TEST_BIN, SandboxTestCase, wormify
+from reboot_machines import check_moved_then_deleted, pending_operations, short_path
+from sandbox import PROGRAM, SandboxTestCase
 
 COPIES = (
     ("folder in Cyrillic", "C:\\users\\Public\\Дом\\w.exe"),
@@ -40,7 +39,7 @@ class UnicodeNames(SandboxTestCase):
         for what, path in COPIES:
             with self.subTest(what):
                 self.box.plant_worm(path)
-                worm = start_program(self, self.box, path)
+                worm = self.box.start_program(path)
                 shown = self.shown(path)
                 self.assertNotIn("?", shown)
 
@@ -48,7 +47,7 @@ class UnicodeNames(SandboxTestCase):
                 self.assertEqual(res.code, 4, res.stdout)
                 self.assertRegex(res.stdout, "\nReport: worm process running: " + re.escape(shown) +
                                  r" \(PID=0x[0-9a-f]+\), left running\n")
-                self.assertIsNone(worm.poll())
+                self.assertTrue(worm.running())
 
                 res = self.box.run_program()
                 self.assertEqual(res.code, 1, res.stdout)
@@ -57,46 +56,36 @@ class UnicodeNames(SandboxTestCase):
                 self.assertFalse(self.box.exists(path))
                 self.assertIn(deleted(shown), self.box.log_lines())
 
-    def test_copy_that_cannot_be_ended_goes_at_the_restart(self):
-        # A stand-in that denies everyone the right to end it, in a folder
-        # named in Cyrillic: moved out of users' reach, deleted at the restart.
-        path = COPIES[0][1]
-        target = self.box.host_path(path)
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), target)
-        worm = start_in_background(self, self.box, "protected", path, "600000")
+    def run_beside_unendable_copy(self, path):
+        """Runs the tool beside a stand-in at path that denies everyone the
+        right to end it: the copy is left running, an error, though its file
+        goes at the restart. Returns the trace, the stand-in and the path as
+        the trace shows it."""
+        worm = self.box.start_unendable_worm(path)
+        # Asked while the file is there: a short path names an existing file.
         shown = self.shown(path)
-
         res = self.box.run_program()
-        # Left running: an error, though its file goes at the restart.
         self.assertEqual(res.code, 3, res.stdout)
+        self.assertEqual(after_banner(res.stdout), FOUND_IN_MEMORY + FAILED + RESTART)
         lines = self.box.log_lines()
         self.assertIn(deleted(shown, 2), lines)
-        moved = [line for line in lines if line.startswith(f"{REPLACE}File moved out of users' reach ({shown} -> ")]
-        self.assertEqual(len(moved), 1, lines)
-        moved_path = moved[0][moved[0].index(" -> ") + 4:-2]
-        self.assertEqual([name for name in pending_operations(self.box) if name][0], "\\??\\" + moved_path)
-        self.assertFalse(self.box.exists(path))
         self.assertTrue(worm.running())
+        return lines, worm, shown
 
-        worm.end()
-        self.box.restart()
-        self.assertFalse(self.box.exists(moved_path))
+    def test_copy_that_cannot_be_ended_goes_at_the_restart(self):
+        # In a folder named in Cyrillic: moved out of users' reach, deleted
+        # at the restart.
+        path = COPIES[0][1]
+        lines, worm, shown = self.run_beside_unendable_copy(path)
+        self.assertFalse(self.box.exists(path))
+        check_moved_then_deleted(self, self.box, lines, shown, worm)
 
     def test_copy_in_the_system_folder_that_cannot_be_ended_goes_by_its_whole_name(self):
         # Users cannot change the system folder: the restart is given the
         # file's own name there, the whole of it, not an 8.3 name, which a
         # volume need not have.
         path = SYSTEM_DIR + "\\ワーム.exe"
-        wormify.wormify(os.path.join(TEST_BIN, "stubborn_program.exe"), self.box.host_path(path))
-        worm = start_in_background(self, self.box, "protected", path, "600000")
-        shown = self.shown(path)
-
-        res = self.box.run_program()
-        # Left running: an error, though its file goes at the restart.
-        self.assertEqual(res.code, 3, res.stdout)
-        lines = self.box.log_lines()
-        self.assertIn(deleted(shown, 2), lines)
+        lines, worm, shown = self.run_beside_unendable_copy(path)
         self.assertIn(f"{REPLACE}File will be deleted during reboot ({shown}).", lines)
         self.assertEqual(pending_operations(self.box), ["\\??\\" + path])
         self.assertTrue(self.box.exists(path))
@@ -114,7 +103,7 @@ class UnicodeNames(SandboxTestCase):
         shutil.copy(PROGRAM, tool)
         path = folder + "\\setup.exe"
         self.box.plant_worm(path)
-        worm = start_program(self, self.box, path)
+        worm = self.box.start_program(path)
         shown = self.shown(path)
 
         res = self.box.run_program(program=tool, cwd=os.path.dirname(tool))
