@@ -194,3 +194,15 @@ int Disinfect_Ravlok(int32_t* disinfectionStatus, int32_t /*reserved1*/, const c
     SetRunEndAction(nullptr);
     return 1;
 }
+
+int32_t RunRemoval(const RunSwitches& switches) {
+    int32_t disinfectionStatus = 0;
+    Disinfect_Ravlok(&disinfectionStatus, 0, "Ravlok", 0, 1, 0, "*", 0, 0, 0, 0);
+    const RemovalVerdict verdict = RemovalVerdictFor(CurrentRunOutcome(), switches);
+    for (int i = 0; i < verdict.count; ++i) {
+        const EndText& text = *verdict.texts[i];
+        fputs(text.console, stdout);
+        if (text.trace != nullptr) TRACE(TraceDetail, "%s", text.trace);
+    }
+    return static_cast<int32_t>(verdict.code);
+}

@@ -9,28 +9,21 @@
 
 #include "app/disinfect.h"
 #include "app/report.h"
-#include "base/outcome.h"
+#include "app/verdict.h"
 #include "base/platform.h"
 #include "base/run_end.h"
 #include "base/system_folders.h"
 #include "trace/trace.h"
 
+// The version as every text shows it: major, minor of two digits, build.
+#define RAVLOKFIX_VERSION "1.00.1"
+
 namespace {
 
-constexpr int VersionMajor = 1;
-constexpr int VersionMinor = 0;
-constexpr int VersionBuild = 1;
-
-int SilentMode = 0;
-// No console output at all, with the true exit code: for deployment tools.
-int QuietMode = 0;
-// Look and tell, change nothing.
-int ReportMode = 0;
-
-void ShowOutcome(const char* console, const char* trace) {
-    fputs(console, stdout);
-    TRACE(TraceDetail, "%s", trace);
-}
+// /VER's line, and the first of the run's trace.
+constexpr char VersionLine[] = "Ravlokfix v" RAVLOKFIX_VERSION "\n";
+// The first line of the banner and of the usage text.
+constexpr char TitleLine[] = "W32/Ravlok.B Removal Tool ver " RAVLOKFIX_VERSION "\n";
 
 int ExitWith(int code) {
     // A run cut short by a console event has no verdict: it ends as the event asks.
@@ -87,116 +80,107 @@ void ShowArgument(const char* argument, ShownArgument& out) {
     snprintf(out + at, sizeof out - at, "%s", argument[at] != '\0' ? "..." : "");
 }
 
-// An argument that is no switch: a typo must not start a removal.
-int RefuseCommandLine(const char* argument) {
-    ShownArgument shown;
-    ShowArgument(argument, shown);
-    TRACE(TraceFailure, "Command line refused: unknown argument \"%s\". Nothing was done.\n", shown);
-    if (!QuietMode) printf("Unknown argument \"%s\": nothing was done.\n\n%s", shown, UsageText);
-    return ExitWith(RefusedExitCode);
-}
+struct CommandLine {
+    RunSwitches switches;
+    int version;
+    int help;
+    const char* refused;  // the first argument that is no switch
+};
 
-}  // namespace
-
-int RavlokfixMain(int argc, char** argv) {
-    // Every argument is read before any is acted on, so that a refused one
-    // anywhere stops the run; "/VER" alone ends the scan where it stands.
-    int help = 0;
-    const char* refused = nullptr;
-    for (int i = 1; i < argc; ++i) {
+// Every argument is read before any is acted on, so that a refused one
+// anywhere stops the run; "/VER" alone ends the scan where it stands.
+CommandLine ReadCommandLine(int argc, char** argv) {
+    CommandLine command{};
+    for (int i = 1; i < argc && !command.version; ++i) {
         if (_stricmp(argv[i], "/SILENT") == 0) {
-            SilentMode = 1;
+            command.switches.silent = 1;
         } else if (_stricmp(argv[i], "/QUIET") == 0) {
-            QuietMode = 1;
+            command.switches.quiet = 1;
         } else if (_stricmp(argv[i], "/REPORT") == 0) {
-            ReportMode = 1;
+            command.switches.report = 1;
         } else if (strcmp(argv[i], "/?") == 0) {
-            help = 1;
+            command.help = 1;
         } else if (_stricmp(argv[i], "/VER") == 0) {
-            printf("Ravlokfix v%d.%02d.%d\n", VersionMajor, VersionMinor, VersionBuild);
-            return 0;
-        } else if (refused == nullptr) {
-            refused = argv[i];
+            command.version = 1;
+        } else if (command.refused == nullptr) {
+            command.refused = argv[i];
         }
     }
-    // Asked for, so printed with /QUIET too, and before the log as "/VER" is.
-    if (help) {
-        printf("W32/Ravlok.B Removal Tool ver %d.%02d.%d\n\n%s", VersionMajor, VersionMinor, VersionBuild,
-               UsageText);
-        return 0;
-    }
+    return command;
+}
 
-    // An unobtainable Windows directory leaves "\Ravlokfix.log" on the current drive.
+// An unobtainable Windows directory leaves "\Ravlokfix.log" on the current drive.
+void OpenRunLog() {
     char windowsDir[MAX_PATH] = "";
     WindowsFolder(windowsDir, sizeof windowsDir);
     char logPath[MAX_PATH + sizeof "\\Ravlokfix.log"];
     snprintf(logPath, sizeof logPath, "%s\\Ravlokfix.log", windowsDir);
     OpenTraceFile(logPath, "a+");
-    TRACE(TraceDetail, "Ravlokfix v%d.%02d.%d\n", VersionMajor, VersionMinor, VersionBuild);
-    // Traced, so that a log collected from many machines says why this one did nothing.
-    if (refused != nullptr) return RefuseCommandLine(refused);
-    // From here a console event ends the run with its own code, on every
-    // system alike, never with a verdict.
-    EndRunOnConsoleEvents();
+    TRACE(TraceDetail, "%s", VersionLine);
+}
 
-    // Every part of the program prints to standard output; the null device
-    // takes it all at once. A closed stream must not be printed to: the run
-    // then does nothing.
-    if (QuietMode && freopen("NUL", "w", stdout) == nullptr) {
-        TRACE(TraceFailure, "Console output cannot be silenced (errno %d): nothing was done.\n", errno);
-        return ExitWith(SilentMode ? 0 : static_cast<int32_t>(ReportCode::Incomplete));
-    }
+// An argument that is no switch: a typo must not start a removal. Traced,
+// so that a log collected from many machines says why this one did nothing.
+int RefuseCommandLine(const char* argument, const RunSwitches& switches) {
+    ShownArgument shown;
+    ShowArgument(argument, shown);
+    TRACE(TraceFailure, "Command line refused: unknown argument \"%s\". Nothing was done.\n", shown);
+    if (!switches.quiet) printf("Unknown argument \"%s\": nothing was done.\n\n%s", shown, UsageText);
+    return ExitWith(RefusedExitCode);
+}
 
-    printf("W32/Ravlok.B Removal Tool ver %d.%02d.%d\n%s\n", VersionMajor, VersionMinor, VersionBuild,
-           ReportMode ? "Report only: this run looks for W32/Ravlok.B on this computer and changes nothing.\n"
-                      : "This tool ends running copies of W32/Ravlok.B, deletes its files and repairs its start-up "
-                        "entries on this computer.\n");
+// Every part of the program prints to standard output; the null device
+// takes it all at once. A closed stream must not be printed to: the run
+// then does nothing.
+bool SilenceConsole() {
+    if (freopen("NUL", "w", stdout) != nullptr) return true;
+    TRACE(TraceFailure, "Console output cannot be silenced (errno %d): nothing was done.\n", errno);
+    return false;
+}
+
+void ShowBanner(const RunSwitches& switches) {
+    printf("%s%s\n", TitleLine,
+           switches.report ? "Report only: this run looks for W32/Ravlok.B on this computer and changes nothing.\n"
+                           : "This tool ends running copies of W32/Ravlok.B, deletes its files and repairs its "
+                             "start-up entries on this computer.\n");
     fflush(stdout);
+}
 
-    if (IsWindowsNT() && !IsAdministrator()) {
-        if (ReportMode) return ExitWith(RefuseReport(SilentMode));
-        if (!SilentMode) {
-            fputs("Please log on to this workstation with administrator rights and\nrun the tool again.", stdout);
-        }
+// NT family, a user outside the Administrators group: nothing is done. A
+// removal run says so, untraced and with no exit line.
+int RefuseUser(const RunSwitches& switches) {
+    if (switches.report) return ExitWith(RefuseReport(switches.silent));
+    if (!switches.silent) {
+        fputs("Please log on to this workstation with administrator rights and\nrun the tool again.", stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int RavlokfixMain(int argc, char** argv) {
+    const CommandLine command = ReadCommandLine(argc, argv);
+    const RunSwitches& switches = command.switches;
+    // Asked for, so printed with /QUIET too, and before the log.
+    if (command.version) {
+        fputs(VersionLine, stdout);
+        return 0;
+    }
+    if (command.help) {
+        printf("%s\n%s", TitleLine, UsageText);
         return 0;
     }
 
-    if (ReportMode) return ExitWith(RunReport(SilentMode));
-
-    int32_t disinfectionStatus = 0;
-    Disinfect_Ravlok(&disinfectionStatus, 0, "Ravlok", 0, 1, 0, "*", 0, 0, 0, 0);
-
-    const RunOutcome outcome = CurrentRunOutcome();
-    int code = 0;
-    if (!SilentMode) {
-        if (outcome.infection == 0 && outcome.unchecked != 0) {
-            // Nothing found where the tool could look: no verdict on the rest.
-            ShowOutcome("The check could not be completed: see the trace log.\n",
-                        "The check could not be completed.\n");
-            code = static_cast<int>(ReportCode::Incomplete);
-        } else if (outcome.infection == 0) {
-            fputs("No infection found\n", stdout);
-        } else {
-            if (outcome.errors != 0) {
-                ShowOutcome("Infection was found.  An error occurred in the disinfection process.\n",
-                            "Infections were found.  An error occurred in the disinfection process.\n");
-                code = 3;
-            } else {
-                ShowOutcome("Infection was found and removed\n", "Infections were found and removed.\n");
-                code = 1;
-            }
-            if (outcome.reboot != 0) {
-                if (code != 3) code = 2;
-                ShowOutcome("Restarting the computer is needed to complete the disinfection process.\n"
-                            "Please restart the computer now.\n",
-                            "Restarting the computer is needed to complete the disinfection process.\n");
-            }
-        }
-        // A file that could not be read may be another copy: the verdict
-        // above does not cover it.
-        if (outcome.infection != 0 && outcome.unchecked != 0) {
-            ShowOutcome("Some checks could not be made: see the trace log.\n", "Some checks could not be made.\n");
-        }
+    OpenRunLog();
+    if (command.refused != nullptr) return RefuseCommandLine(command.refused, switches);
+    // From here a console event ends the run with its own code, on every
+    // system alike, never with a verdict.
+    EndRunOnConsoleEvents();
+    if (switches.quiet && !SilenceConsole()) {
+        return ExitWith(switches.silent ? 0 : static_cast<int32_t>(ReportCode::Incomplete));
     }
-    return ExitWith(code);
+    ShowBanner(switches);
+
+    if (IsWindowsNT() && !IsAdministrator()) return RefuseUser(switches);
+    return ExitWith(switches.report ? RunReport(switches.silent) : RunRemoval(switches));
 }

@@ -206,35 +206,6 @@ void Report_Ravlok(ReportTally* tally) {
     }
 }
 
-ReportCode ReportCodeFor(const ReportTally& tally) {
-    if (tally.findings != 0) return ReportCode::Found;
-    return tally.incomplete != 0 ? ReportCode::Incomplete : ReportCode::Clean;
-}
-
-void FormatReportSummary(const ReportTally& tally, char* summary, size_t size) {
-    const ReportCode code = ReportCodeFor(tally);
-    const char* incomplete = tally.incomplete != 0 ? " Some checks could not be made: see the trace log." : "";
-    if (code == ReportCode::Found && tally.leftovers == tally.findings) {
-        // Start-up entries alone are no infection, but the worm's leftovers.
-        snprintf(summary, size,
-                 "Leftovers of the worm were found: %ld start-up entr%s listed above, which a removal run repairs. "
-                 "Nothing was changed.%s",
-                 static_cast<long>(tally.leftovers), tally.leftovers == 1 ? "y" : "ies", incomplete);
-    } else if (code == ReportCode::Found && tally.leftovers != 0) {
-        snprintf(summary, size,
-                 "Infection was found: %ld item(s) listed above, %ld of them start-up entries that a removal run "
-                 "repairs. Nothing was changed.%s",
-                 static_cast<long>(tally.findings), static_cast<long>(tally.leftovers), incomplete);
-    } else if (code == ReportCode::Found) {
-        snprintf(summary, size, "Infection was found: %ld item(s) listed above. Nothing was changed.%s",
-                 static_cast<long>(tally.findings), incomplete);
-    } else if (code == ReportCode::Incomplete) {
-        snprintf(summary, size, "%s", "The check could not be completed: see the trace log. Nothing was changed.");
-    } else {
-        snprintf(summary, size, "%s", "No infection found. Nothing was changed.");
-    }
-}
-
 int32_t RunReport(int silent) {
     ReportTally tally{0, 0, 0};
     Report_Ravlok(&tally);

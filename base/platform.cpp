@@ -5,10 +5,7 @@
 #include <cstdlib>
 
 #include "base/guards.h"
-
-#ifdef RAVLOKFIX_PROBE_SEAM
-#include "tests/support/probe_seam.h"
-#endif
+#include "base/platform_seam.h"
 
 namespace {
 
@@ -21,13 +18,15 @@ int QueryPlatformKind() {
     return PlatformCode(PlatformKind::Other);
 }
 
+}  // namespace
+
 // A function-local static: filled once, by whichever thread asks first.
-int RealGetPlatformKind() {
+int SystemPlatformKind() {
     static const int kind = QueryPlatformKind();
     return kind;
 }
 
-int RealIsAdministrator() {
+int SystemIsAdministrator() {
     DWORD size = 1024;
     UniqueMemory buffer(malloc(size));
     if (!buffer) return 0;
@@ -59,17 +58,5 @@ int RealIsAdministrator() {
     }
     return 0;
 }
-
-}  // namespace
-
-#ifdef RAVLOKFIX_PROBE_SEAM
-int GetPlatformKind() { return ProbeSeamAnswer(ProbeKind, RealGetPlatformKind); }
-int IsAdministrator() { return ProbeSeamAnswer(ProbeAdmin, RealIsAdministrator); }
-unsigned long RunTimeLimitMs(unsigned long limitMs) { return ProbeSeamTimeLimit(limitMs); }
-#else
-int GetPlatformKind() { return RealGetPlatformKind(); }
-int IsAdministrator() { return RealIsAdministrator(); }
-unsigned long RunTimeLimitMs(unsigned long limitMs) { return limitMs; }
-#endif
 
 int IsWindowsNT() { return GetPlatformKind() == PlatformCode(PlatformKind::Nt) ? 1 : 0; }

@@ -1,6 +1,7 @@
 // Platform probes: which family the system belongs to and whether the user
 // is an administrator. The run's time limits come from here too: a test
-// build, which answers the probes its own way, may shorten them.
+// build, which answers the probes its own way (base/platform_seam.h), may
+// shorten them.
 #pragma once
 #include <cstdint>
 

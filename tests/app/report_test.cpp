@@ -1,4 +1,4 @@
-#include "app/report.h"
+#include "app/verdict.h"
 
 #include <gtest/gtest.h>
 

@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/platform.h"
+#include "base/platform_seam.h"
+
 namespace {
 
 int answers[ProbeCount] = {-1, -1};
@@ -20,6 +23,13 @@ void ReadEnvironment() {
     }
 }
 
+// The override when one is set, else the system's answer.
+int Answer(ProbeId probe, int (*system)()) {
+    if (probeHook != nullptr) probeHook(probe);
+    ReadEnvironment();
+    return answers[probe] >= 0 ? answers[probe] : system();
+}
+
 }  // namespace
 
 void SetProbeAnswer(ProbeId probe, int answer) {
@@ -34,15 +44,12 @@ void ResetProbeAnswers() {
 
 void SetProbeHook(void (*hook)(ProbeId)) { probeHook = hook; }
 
-unsigned long ProbeSeamTimeLimit(unsigned long limitMs) {
+int GetPlatformKind() { return Answer(ProbeKind, SystemPlatformKind); }
+int IsAdministrator() { return Answer(ProbeAdmin, SystemIsAdministrator); }
+
+unsigned long RunTimeLimitMs(unsigned long limitMs) {
     static const char* const text = getenv("RAVLOKFIX_TEST_TIME_LIMIT_MS");
     if (text == nullptr) return limitMs;
     const unsigned long shortened = strtoul(text, nullptr, 10);
     return shortened < limitMs ? shortened : limitMs;
-}
-
-int ProbeSeamAnswer(ProbeId probe, int (*real)()) {
-    if (probeHook != nullptr) probeHook(probe);
-    ReadEnvironment();
-    return answers[probe] >= 0 ? answers[probe] : real();
 }

@@ -1,5 +1,6 @@
-// Test builds only: the platform probes can be made to answer as another
-// platform or user would. -1 leaves a probe to the real platform.
+// Test builds only: the override of the platform probes' answers
+// (base/platform_seam.h), so that they answer as another platform or user
+// would. -1 leaves a probe to the real platform.
 #pragma once
 
 // ProbeKind answers GetPlatformKind, and through it IsWindowsNT.
@@ -9,16 +10,10 @@ enum ProbeId { ProbeKind, ProbeAdmin, ProbeCount };
 void SetProbeAnswer(ProbeId probe, int answer);
 // Restores all real answers.
 void ResetProbeAnswers();
-// The answer of a probe: the override when one is set, else the real one.
 // Overrides may also come from the environment variable RAVLOKFIX_TEST_PROBES
-// ("kind=1,admin=0"), read once, so that a test build of the whole
-// program can be driven from outside.
-int ProbeSeamAnswer(ProbeId probe, int (*real)());
-
-// A time limit of the run (RunTimeLimitMs), shortened to the milliseconds
-// that RAVLOKFIX_TEST_TIME_LIMIT_MS gives, read once; the limit itself
-// without it.
-unsigned long ProbeSeamTimeLimit(unsigned long limitMs);
+// ("kind=1,admin=0"), read once, so that a test build of the whole program
+// can be driven from outside. RAVLOKFIX_TEST_TIME_LIMIT_MS, read once,
+// shortens the run's time limits (RunTimeLimitMs) to that many milliseconds.
 
 // Called before every probe answers, with the probe asked, when set; null for
 // none. A test build of the whole program plants a fault or a stall at a
