@@ -19,9 +19,9 @@ void RemoveDroppedFile(const DroppedFilePlace& place, void* /*context*/) {
         return;
     }
     RecognitionResult recognition = RecogniseFile(place.widePath);
-    if (recognition.verdict == Recognition::Unreadable) {
+    if (recognition.verdict == Recognition::Unchecked) {
         // It may well be the worm: the run says that it could not check everything.
-        TraceUnreadable(place.widePath, recognition);
+        TraceUnchecked(place.widePath, recognition);
         AddUnchecked();
         return;
     }

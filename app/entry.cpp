@@ -10,13 +10,11 @@
 #include "app/disinfect.h"
 #include "app/report.h"
 #include "app/verdict.h"
+#include "app/version.h"
 #include "base/platform.h"
 #include "base/run_end.h"
 #include "base/system_folders.h"
 #include "trace/trace.h"
-
-// The version as every text shows it: major, minor of two digits, build.
-#define RAVLOKFIX_VERSION "1.00.1"
 
 namespace {
 
@@ -177,7 +175,7 @@ int RavlokfixMain(int argc, char** argv) {
     // system alike, never with a verdict.
     EndRunOnConsoleEvents();
     if (switches.quiet && !SilenceConsole()) {
-        return ExitWith(switches.silent ? 0 : static_cast<int32_t>(ReportCode::Incomplete));
+        return ExitWith(switches.silent ? 0 : static_cast<int32_t>(ReportCode::Unchecked));
     }
     ShowBanner(switches);
 

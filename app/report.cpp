@@ -46,9 +46,9 @@ void Tell(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): checked as prin
 }
 
 // A check that could not be made: counted, and traced with its reason.
-void Incomplete(ReportTally* tally, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Incomplete(ReportTally* tally, const char* format, ...) {  // NOLINT(cert-dcl50-cpp): as Tell
-    ++tally->incomplete;
+void TellUnchecked(ReportTally* tally, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void TellUnchecked(ReportTally* tally, const char* format, ...) {  // NOLINT(cert-dcl50-cpp): as Tell
+    ++tally->unchecked;
     va_list args;
     va_start(args, format);
     Say(false, TraceFailure, format, args);
@@ -60,8 +60,8 @@ int32_t ReportProcess(const wchar_t* widePath, int32_t /*reserved*/, uint32_t pr
     auto* tally = static_cast<ReportTally*>(context);
     UniqueMemory whereBuffer(malloc(ProgramPathUnits * sizeof(wchar_t)));
     if (!whereBuffer) {
-        Incomplete(tally, "Process %s (PID=0x%x) cannot be checked: no memory is left.", ShowPath(widePath).text,
-                   processId);
+        TellUnchecked(tally, "Process %s (PID=0x%x) cannot be checked: no memory is left.", ShowPath(widePath).text,
+                      processId);
         return 0;
     }
     auto* const where = static_cast<wchar_t*>(whereBuffer.get());
@@ -74,13 +74,13 @@ int32_t ReportProcess(const wchar_t* widePath, int32_t /*reserved*/, uint32_t pr
         Tell("worm process running: %s (PID=0x%x), left running", path, processId);
         return 1;
     }
-    if (recognition.verdict == Recognition::Unreadable && recognition.notRead != nullptr) {
-        Incomplete(tally, "Process %s (PID=0x%x) cannot be checked: %s.", path, processId, recognition.notRead);
+    if (recognition.verdict == Recognition::Unchecked && recognition.notRead != nullptr) {
+        TellUnchecked(tally, "Process %s (PID=0x%x) cannot be checked: %s.", path, processId, recognition.notRead);
         return 0;
     }
-    if (recognition.verdict == Recognition::Unreadable) {
-        Incomplete(tally, "Process %s (PID=0x%x) cannot be checked (error %ld): its program file cannot be read.",
-                   path, processId, static_cast<long>(recognition.error));
+    if (recognition.verdict == Recognition::Unchecked) {
+        TellUnchecked(tally, "Process %s (PID=0x%x) cannot be checked (error %ld): its program file cannot be read.",
+                      path, processId, static_cast<long>(recognition.error));
         return 0;
     }
     TRACE(TraceDetail, REPORT_TAG "Process %s (PID=0x%x) checked.\n", path, processId);
@@ -95,21 +95,22 @@ void ReportProcesses(ReportTally* tally) {
         const DebugPrivilegeForWalk privilege(isNt);
         if (isNt && !privilege.enabled) {
             const DWORD error = privilege.tokenOpened ? privilege.privilegeError : privilege.tokenError;
-            Incomplete(tally, "The debug privilege cannot be enabled (error %ld): other users' processes may be missed.",
-                       static_cast<long>(error));
+            TellUnchecked(tally,
+                          "The debug privilege cannot be enabled (error %ld): other users' processes may be missed.",
+                          static_cast<long>(error));
         }
         walked = EnumerateProcesses(isNt, ReportProcess, tally, &notExamined);
     }
     // The walk traced each process it could not examine, with its reason.
-    tally->incomplete += static_cast<int32_t>(notExamined);
-    if (!walked) Incomplete(tally, "The process list cannot be read: running copies were not checked.");
+    tally->unchecked += static_cast<int32_t>(notExamined);
+    if (!walked) TellUnchecked(tally, "The process list cannot be read: running copies were not checked.");
 }
 
 void ReportDroppedFile(const DroppedFilePlace& place, void* context) {
     auto* tally = static_cast<ReportTally*>(context);
     if (place.error != 0) {
-        Incomplete(tally, "The folder of %s cannot be found (error %ld): it was not checked.", place.name,
-                   static_cast<long>(place.error));
+        TellUnchecked(tally, "The folder of %s cannot be found (error %ld): it was not checked.", place.name,
+                      static_cast<long>(place.error));
         return;
     }
     const RecognitionResult recognition = RecogniseFile(place.widePath);
@@ -124,14 +125,14 @@ void ReportDroppedFile(const DroppedFilePlace& place, void* context) {
     case Recognition::Absent:
         TRACE(TraceDetail, REPORT_TAG "File %s is absent.\n", place.path);
         break;
-    case Recognition::Unreadable:
+    case Recognition::Unchecked:
         // Present but unreadable (denied, or held by someone who shares no
         // reading): it may well be the worm.
         if (recognition.notRead != nullptr) {
-            Incomplete(tally, "File %s is not checked: %s.", place.path, recognition.notRead);
+            TellUnchecked(tally, "File %s is not checked: %s.", place.path, recognition.notRead);
         } else {
-            Incomplete(tally, "File %s cannot be read (error %ld): it was not checked.", place.path,
-                       static_cast<long>(recognition.error));
+            TellUnchecked(tally, "File %s cannot be read (error %ld): it was not checked.", place.path,
+                          static_cast<long>(recognition.error));
         }
         break;
     }
@@ -168,16 +169,16 @@ void ReportStartupValueInView(REGSAM view, void* context) {
         TRACE(TraceDetail, REPORT_TAG "Key %s\\%s is absent.\n", value.rootName, value.keyPath);
         break;
     case ValueState::KeyUnreadable:
-        Incomplete(tally, "Cannot open key %s\\%s 0x%x: value %s was not checked.", value.rootName, value.keyPath,
-                   static_cast<unsigned>(finding.status), value.valueName);
+        TellUnchecked(tally, "Cannot open key %s\\%s 0x%x: value %s was not checked.", value.rootName, value.keyPath,
+                      static_cast<unsigned>(finding.status), value.valueName);
         break;
     case ValueState::ValueAbsent:
         TRACE(TraceDetail, REPORT_TAG "Value %s of %s\\%s is absent.\n", value.valueName, value.rootName,
               value.keyPath);
         break;
     case ValueState::ValueUnreadable:
-        Incomplete(tally, "Cannot read value %s of %s\\%s 0x%x: it was not checked.", value.valueName, value.rootName,
-                   value.keyPath, static_cast<unsigned>(finding.status));
+        TellUnchecked(tally, "Cannot read value %s of %s\\%s 0x%x: it was not checked.", value.valueName,
+                      value.rootName, value.keyPath, static_cast<unsigned>(finding.status));
         break;
     case ValueState::Present:
         ++tally->findings;
@@ -225,5 +226,5 @@ int32_t RefuseReport(int silent) {
     }
     TRACE(TraceFailure, "%s",
           REPORT_TAG "Not an administrator: other users' processes cannot be read. Nothing was checked.\n");
-    return silent ? 0 : static_cast<int32_t>(ReportCode::Incomplete);
+    return silent ? 0 : static_cast<int32_t>(ReportCode::Unchecked);
 }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-static_assert(RemovalCode::Incomplete == static_cast<RemovalCode>(ReportCode::Incomplete),
+static_assert(RemovalCode::Unchecked == static_cast<RemovalCode>(ReportCode::Unchecked),
               "either run that could not check everything ends with the same code");
 
 namespace {
@@ -32,7 +32,7 @@ RemovalVerdict RemovalVerdictFor(const RunOutcome& outcome, const RunSwitches& s
         // Nothing found where the tool could look: no verdict on the rest.
         if (outcome.unchecked != 0) {
             Show(&verdict, NotCompleted);
-            verdict.code = RemovalCode::Incomplete;
+            verdict.code = RemovalCode::Unchecked;
         } else {
             Show(&verdict, NothingFound);
         }
@@ -54,27 +54,27 @@ RemovalVerdict RemovalVerdictFor(const RunOutcome& outcome, const RunSwitches& s
 
 ReportCode ReportCodeFor(const ReportTally& tally) {
     if (tally.findings != 0) return ReportCode::Found;
-    return tally.incomplete != 0 ? ReportCode::Incomplete : ReportCode::Clean;
+    return tally.unchecked != 0 ? ReportCode::Unchecked : ReportCode::Clean;
 }
 
 void FormatReportSummary(const ReportTally& tally, char* summary, size_t size) {
     const ReportCode code = ReportCodeFor(tally);
-    const char* incomplete = tally.incomplete != 0 ? " Some checks could not be made: see the trace log." : "";
+    const char* uncheckedNote = tally.unchecked != 0 ? " Some checks could not be made: see the trace log." : "";
     if (code == ReportCode::Found && tally.leftovers == tally.findings) {
         // Start-up entries alone are no infection, but the worm's leftovers.
         snprintf(summary, size,
                  "Leftovers of the worm were found: %ld start-up entr%s listed above, which a removal run repairs. "
                  "Nothing was changed.%s",
-                 static_cast<long>(tally.leftovers), tally.leftovers == 1 ? "y" : "ies", incomplete);
+                 static_cast<long>(tally.leftovers), tally.leftovers == 1 ? "y" : "ies", uncheckedNote);
     } else if (code == ReportCode::Found && tally.leftovers != 0) {
         snprintf(summary, size,
                  "Infection was found: %ld item(s) listed above, %ld of them start-up entries that a removal run "
                  "repairs. Nothing was changed.%s",
-                 static_cast<long>(tally.findings), static_cast<long>(tally.leftovers), incomplete);
+                 static_cast<long>(tally.findings), static_cast<long>(tally.leftovers), uncheckedNote);
     } else if (code == ReportCode::Found) {
         snprintf(summary, size, "Infection was found: %ld item(s) listed above. Nothing was changed.%s",
-                 static_cast<long>(tally.findings), incomplete);
-    } else if (code == ReportCode::Incomplete) {
+                 static_cast<long>(tally.findings), uncheckedNote);
+    } else if (code == ReportCode::Unchecked) {
         snprintf(summary, size, "%s", "The check could not be completed: see the trace log. Nothing was changed.");
     } else {
         snprintf(summary, size, "%s", "No infection found. Nothing was changed.");

@@ -22,7 +22,7 @@ struct EndText {
 };
 
 // Exit codes of a removal run.
-enum class RemovalCode : int32_t { Clean = 0, Removed = 1, RemovedAtRestart = 2, Failed = 3, Incomplete = 5 };
+enum class RemovalCode : int32_t { Clean = 0, Removed = 1, RemovedAtRestart = 2, Failed = 3, Unchecked = 5 };
 
 // What a removal run shows at its end, in this order, and the code it ends with.
 struct RemovalVerdict {
@@ -34,12 +34,12 @@ struct RemovalVerdict {
 RemovalVerdict RemovalVerdictFor(const RunOutcome& outcome, const RunSwitches& switches);
 
 // Exit codes of a report run, beside the removal run's.
-enum class ReportCode : int32_t { Clean = 0, Found = 4, Incomplete = 5 };
+enum class ReportCode : int32_t { Clean = 0, Found = 4, Unchecked = 5 };
 
 struct ReportTally {
     int32_t findings;    // items of the worm found
     int32_t leftovers;   // of those, start-up entries a removal run repairs (no infection by themselves)
-    int32_t incomplete;  // checks that could not be made
+    int32_t unchecked;   // checks that could not be made
 };
 
 // An infection found is the answer even when some checks failed: the

@@ -141,7 +141,7 @@ RecognitionResult RecogniseFile(const wchar_t* path) {
     return result;
 }
 
-void TraceUnreadable(const wchar_t* path, const RecognitionResult& result) {
+void TraceUnchecked(const wchar_t* path, const RecognitionResult& result) {
     if (result.notRead != nullptr) {
         TRACE(TraceFailure, "File %s is not checked: %s\n", ShowPath(path).text, result.notRead);
         return;

@@ -15,11 +15,11 @@ extern const FileSignature SignatureTable[];
 
 // What a look at a file can tell. Only a file that is not there is absent;
 // one that is there but cannot be read may well be the worm.
-enum class Recognition : int32_t { Worm, NotWorm, Absent, Unreadable };
+enum class Recognition : int32_t { Worm, NotWorm, Absent, Unchecked };
 
 struct RecognitionResult {
-    Recognition verdict = Recognition::Unreadable;
-    uint32_t error = 0;  // the system's reason when unreadable
+    Recognition verdict = Recognition::Unchecked;
+    uint32_t error = 0;  // the system's reason when unchecked
     bool readFailed = false;  // opened, but a read failed
     // Why a file was not read where no system error tells it (one on a
     // network, a device): a text for the trace and the report.
@@ -38,7 +38,7 @@ struct RecognitionResult {
 RecognitionResult RecogniseFile(const wchar_t* path);
 
 // The removal's trace line for a file that could not be read.
-void TraceUnreadable(const wchar_t* path, const RecognitionResult& result);
+void TraceUnchecked(const wchar_t* path, const RecognitionResult& result);
 
 // How a caller recognises the program files of running processes.
 using Recogniser = RecognitionResult (*)(const wchar_t* path);

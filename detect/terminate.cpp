@@ -79,7 +79,7 @@ RecognitionResult RecogniseRunningProgram(Recogniser recognise, const wchar_t* p
     // On the 9x family a walk may name only the program's file (Wine's
     // does), which need not lie in this folder: absent tells nothing there.
     if (result.verdict != Recognition::Absent || !IsWindowsNT()) return result;
-    result.verdict = Recognition::Unreadable;
+    result.verdict = Recognition::Unchecked;
     result.error = ERROR_FILE_NOT_FOUND;
     result.notRead = "it is not where its program started from, and where it lies now cannot be told";
     wchar_t current[MAX_PATH * 2];
@@ -113,8 +113,8 @@ int32_t ExamineProcess(const wchar_t* path, int32_t /*reserved*/, uint32_t proce
     const bool copyOfFound = recognition.verdict != Recognition::Worm && termination->recognised.Contains(path);
     // A program file that is there but cannot be read may be the worm: the
     // run says that it could not check everything.
-    if (recognition.verdict == Recognition::Unreadable && !copyOfFound) {
-        TraceUnreadable(where, recognition);
+    if (recognition.verdict == Recognition::Unchecked && !copyOfFound) {
+        TraceUnchecked(where, recognition);
         AddUnchecked();
     }
     if (recognition.verdict != Recognition::Worm && !copyOfFound) return 0;

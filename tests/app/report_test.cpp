@@ -13,10 +13,10 @@ TEST(ReportOutcome, CodeAndSummaryFollowWhatWasFound) {
         const char* summary;
     } cases[] = {
         {{0, 0, 0}, ReportCode::Clean, "No infection found. Nothing was changed."},
-        {{0, 0, 2}, ReportCode::Incomplete,
+        {{0, 0, 2}, ReportCode::Unchecked,
          "The check could not be completed: see the trace log. Nothing was changed."},
         {{3, 0, 0}, ReportCode::Found, "Infection was found: 3 item(s) listed above. Nothing was changed."},
-        // Found wins over incomplete: the machine needs a removal run either way.
+        // Found wins over unchecked: the machine needs a removal run either way.
         {{1, 0, 1}, ReportCode::Found,
          "Infection was found: 1 item(s) listed above. Nothing was changed. Some checks could not be made: see "
          "the trace log."},

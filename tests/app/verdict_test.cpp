@@ -34,9 +34,9 @@ TEST(RemovalVerdict, CodeAndTextsFollowTheOutcomeAndSwitches) {
         // An error with nothing found (a failed system.ini backup) is no verdict.
         {{0, 1, 0, 0}, none, RemovalCode::Clean, nothing, ""},
         // Nothing found where the tool looked, but not everything was looked at.
-        {{0, 0, 0, 1}, none, RemovalCode::Incomplete, "The check could not be completed: see the trace log.\n",
+        {{0, 0, 0, 1}, none, RemovalCode::Unchecked, "The check could not be completed: see the trace log.\n",
          "The check could not be completed.\n"},
-        {{0, 1, 1, 2}, none, RemovalCode::Incomplete, "The check could not be completed: see the trace log.\n",
+        {{0, 1, 1, 2}, none, RemovalCode::Unchecked, "The check could not be completed: see the trace log.\n",
          "The check could not be completed.\n"},
         {{InfectionFound, 0, 0, 0}, none, RemovalCode::Removed, removed, traceRemoved},
         {{InfectionFound, 0, 2, 0}, none, RemovalCode::RemovedAtRestart, std::string(removed) + restart,
@@ -56,7 +56,7 @@ TEST(RemovalVerdict, CodeAndTextsFollowTheOutcomeAndSwitches) {
         // /QUIET keeps the true code, and the trace its lines.
         {{InfectionFound, 0, 1, 0}, quiet, RemovalCode::RemovedAtRestart, std::string(removed) + restart,
          std::string(traceRemoved) + traceRestart},
-        {{0, 0, 0, 1}, quiet, RemovalCode::Incomplete, "The check could not be completed: see the trace log.\n",
+        {{0, 0, 0, 1}, quiet, RemovalCode::Unchecked, "The check could not be completed: see the trace log.\n",
          "The check could not be completed.\n"},
         {{InfectionFound, 1, 0, 0}, silentAndQuiet, RemovalCode::Clean, "", ""},
     };

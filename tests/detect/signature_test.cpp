@@ -83,7 +83,7 @@ TEST(IsFileInfected, RecognisesTheFirst8192BytesWhateverFollows) {
     }
 }
 
-TEST(RecogniseFile, TellsAbsentFromUnreadable) {
+TEST(RecogniseFile, TellsAbsentFromUnchecked) {
     TempDir dir;
     const std::string worm = WormRegion(WormSignature0) + "tail";
     const std::string folder = dir / "folder.exe";
@@ -113,7 +113,7 @@ TEST(RecogniseFile, TellsAbsentFromUnreadable) {
         EXPECT_EQ(result.error, c.error);
         EXPECT_FALSE(result.file.handle);
         EXPECT_EQ(trace.Lines(), std::vector<std::string>{});
-        TraceUnreadable(Widen(c.path).c_str(), result);
+        TraceUnchecked(Widen(c.path).c_str(), result);
         EXPECT_EQ(trace.Lines(), std::vector<std::string>{"Cannot open file " + c.path +
                                                           " for the signature check, error=" +
                                                           std::to_string(c.error)});

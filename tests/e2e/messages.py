@@ -54,7 +54,7 @@ def refusal(named):
 REPORT_TAG = "[QRTK - Report_Ravlok]: "
 NOTICE = "Report only: this run looks for W32/Ravlok.B on this computer and changes nothing.\n"
 CLEAN = "Report: No infection found. Nothing was changed.\n"
-INCOMPLETE = "Report: The check could not be completed: see the trace log. Nothing was changed.\n"
+REPORT_NOT_COMPLETED = "Report: The check could not be completed: see the trace log. Nothing was changed.\n"
 
 
 # --- the trace log ---------------------------------------------------------------------

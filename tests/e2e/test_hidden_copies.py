@@ -9,7 +9,7 @@ found"."""
 import os
 import re
 
-from messages import (CANNOT_CHECK, FOUND_IN_MEMORY, INCOMPLETE, NOT_COMPLETED, NOT_IN_MEMORY, PID, REMOVED,
+from messages import (CANNOT_CHECK, FOUND_IN_MEMORY, NOT_COMPLETED, NOT_IN_MEMORY, PID, REMOVED, REPORT_NOT_COMPLETED,
                       banner_and_rest, exiting)
 from sandbox import SandboxTestCase
 
@@ -36,7 +36,7 @@ class HiddenCopies(SandboxTestCase):
         tells why in lines that match trace_patterns."""
         (res, lines), (removal_res, removal_lines) = report, removal
         self.assertEqual(res.code, 5, res.stdout)
-        self.assertTrue(res.stdout.endswith(INCOMPLETE), res.stdout)
+        self.assertTrue(res.stdout.endswith(REPORT_NOT_COMPLETED), res.stdout)
         self.assertEqual(removal_res.code, 5, removal_res.stdout)
         self.assertEqual(banner_and_rest(self, removal_res.stdout), NOT_IN_MEMORY + NOT_COMPLETED)
         self.assertIn(exiting(5), removal_lines)

@@ -9,8 +9,8 @@ import unittest
 import demo
 import standin
 from fault_machines import file_state, obey_file_permissions, set_key_dacl
-from messages import (CLEAN, INCOMPLETE, NOT_COMPLETED, NOT_IN_MEMORY, NOTICE, OUTCOMES, REFUSED, REPORT_TAG, VERSION,
-                      VERSION_LINE, banner_and_rest, exiting)
+from messages import (CLEAN, NOT_COMPLETED, NOT_IN_MEMORY, NOTICE, OUTCOMES, REFUSED, REPORT_NOT_COMPLETED, REPORT_TAG,
+                      VERSION, VERSION_LINE, banner_and_rest, exiting)
 from places import (DROPPED, LOG, PQONWE, RUN_KEY, RUN_KEYS, SYSTEM_BAK, VALUE_NAME, WINUPDATE, WORM_COPY, WORM_SHELL,
                     WOW64_DIR, long_key, subkey)
 from reboot_machines import Sandbox64TestCase, only_in_suite
@@ -154,7 +154,7 @@ class QuietOutcomes(SandboxTestCase):
                 self.assertEqual((res.code, res.stdout), (code, ""))
 
 
-class IncompleteCheck(SandboxTestCase):
+class UncheckedReport(SandboxTestCase):
     """Checks that cannot be made give 5 with the reason in the trace; an
     infection found elsewhere still gives 4."""
 
@@ -181,7 +181,7 @@ class IncompleteCheck(SandboxTestCase):
     def test_process_list_unreadable(self):
         no_walk = {"WINEDLLOVERRIDES": "psapi=d;mscoree,mshtml="}
         res, trace = self.report(env=no_walk)
-        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, REPORT_NOT_COMPLETED))
         self.assertIn(REPORT_TAG + "The process list cannot be read: running copies were not checked.", trace)
 
         self.box.plant_worm(WINUPDATE)
@@ -196,7 +196,7 @@ class IncompleteCheck(SandboxTestCase):
         os.chmod(unreadable, 0)
         obey_file_permissions(self.box)
         res, trace = self.report()
-        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, REPORT_NOT_COMPLETED))
         self.assertIn(REPORT_TAG + f"File {PQONWE} cannot be read (error 5): it was not checked.", trace)
         self.assertIn(REPORT_TAG + f"File {WINUPDATE} is absent.", trace)
 
@@ -208,7 +208,7 @@ class IncompleteCheck(SandboxTestCase):
         worm = self.box.start_program(WORM_COPY)
         os.chmod(path, 0)
         res, trace = self.report()
-        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, REPORT_NOT_COMPLETED))
         self.assertTrue([line for line in trace if line.startswith(REPORT_TAG + f"Process {WORM_COPY} (PID=0x")
                          and line.endswith(") cannot be checked (error 5): its program file cannot be read.")],
                         trace)
@@ -231,7 +231,7 @@ class IncompleteCheck(SandboxTestCase):
         # Everyone may write the key, nobody may read it.
         set_key_dacl(self.box, "MACHINE\\" + subkey(RUN_KEY), "D:P(A;;KW;;;WD)")
         res, trace = self.report()
-        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, INCOMPLETE))
+        self.assertEqual((res.code, banner_and_rest(self, res.stdout)), (5, REPORT_NOT_COMPLETED))
         self.assertIn(REPORT_TAG + f"Cannot open key {long_key(RUN_KEY)} 0x5: value {VALUE_NAME} was not checked.", trace)
 
 
