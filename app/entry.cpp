@@ -145,12 +145,14 @@ void ShowBanner(const RunSwitches& switches) {
 }
 
 // NT family, a user outside the Administrators group: nothing is done. A
-// removal run says so, untraced and with no exit line.
+// removal run says so, untraced and with no exit line; a console event that
+// came first still ends it as the event asks.
 int RefuseUser(const RunSwitches& switches) {
     if (switches.report) return ExitWith(RefuseReport(switches.silent));
     if (!switches.silent) {
         fputs("Please log on to this workstation with administrator rights and\nrun the tool again.", stdout);
     }
+    FinishRun();
     return 0;
 }
 

@@ -108,10 +108,12 @@ class AdministratorGate(SandboxTestCase):
         for group, code, console, left in cases:
             with self.subTest(group=group):
                 self.box.plant_worm(WINUPDATE)
-                res, lines = self.box.run_traced(os.path.join(TEST_BIN, "deny_only_run.exe"), group, PROGRAM,
-                                                 run=self.box.wine, check=False)
-                self.assertEqual(res.code, code, res.stdout)
-                self.assertEqual(banner_and_rest(self, res.stdout.replace("\r\n", "\n")), console)
+                res, lines = self.box.run_traced(os.path.join(TEST_BIN, "exit_status.exe"), "--deny-only", group,
+                                                 PROGRAM, run=self.box.wine, check=False)
+                self.assertEqual(res.code, 0, res.stdout)
+                stdout, status = res.stdout.replace("\r\n", "\n").rsplit("exit status ", 1)
+                self.assertEqual(status, f"{code:08X}\n")
+                self.assertEqual(banner_and_rest(self, stdout), console)
                 self.assertEqual(self.box.exists(WINUPDATE), left)
                 if left:
                     self.assertEqual(lines, [VERSION_LINE])

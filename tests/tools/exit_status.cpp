@@ -1,16 +1,59 @@
 // Runs a program on this program's console and prints its whole exit code
 // as eight hexadecimal digits (Wine hands a Unix parent only its low byte).
-//   exit_status PROGRAM [ARGUMENTS]
+//   exit_status [--deny-only SID] PROGRAM [ARGUMENTS]
+// --deny-only runs it with this process's token in which the group SID (such
+// as S-1-5-32-544) is kept for deny-only use, as in a token that UAC
+// filtered or a restricted token: the group stays listed, but grants nothing.
 // Exit code: 0 when the program ran, 1 when it could not be started.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
+namespace {
+
+struct CloseHandleOf {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using Handle = std::unique_ptr<void, CloseHandleOf>;
+
+struct LocalFreeOf {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// This process's token with the group kept for deny-only use; null when it cannot be made.
+Handle DenyOnlyToken(const char* sid) {
+    PSID group = nullptr;
+    if (!ConvertStringSidToSidA(sid, &group)) return nullptr;
+    const std::unique_ptr<void, LocalFreeOf> groupHeld(group);
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &token)) {
+        return nullptr;
+    }
+    const Handle tokenHeld(token);
+    SID_AND_ATTRIBUTES denyOnly{group, 0};
+    HANDLE restricted = nullptr;
+    if (!CreateRestrictedToken(token, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted)) return nullptr;
+    return Handle(restricted);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc < 2) return 1;
-    std::string commandLine = std::string("\"") + argv[1] + "\"";
-    for (int i = 2; i < argc; ++i) commandLine += std::string(" ") + argv[i];
+    int first = 1;
+    Handle token;
+    if (argc > 2 && strcmp(argv[1], "--deny-only") == 0) {
+        token = DenyOnlyToken(argv[2]);
+        if (!token) return 1;
+        first = 3;
+    }
+    if (argc <= first) return 1;
+    std::string commandLine = std::string("\"") + argv[first] + "\"";
+    for (int i = first + 1; i < argc; ++i) commandLine += std::string(" ") + argv[i];
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     // The program's output goes where this one's goes.
@@ -19,15 +62,17 @@ int main(int argc, char** argv) {
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return 1;
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    const BOOL started =
+        token ? CreateProcessAsUserA(token.get(), nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                     nullptr, &startup, &process)
+              : CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                               &process);
+    if (!started) return 1;
+    const Handle thread(process.hThread);
+    const Handle program(process.hProcess);
+    WaitForSingleObject(program.get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(program.get(), &code);
     printf("exit status %08lX\n", static_cast<unsigned long>(code));
     return 0;
 }
