@@ -4,7 +4,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/footprint.h"
@@ -16,7 +15,6 @@
 #include "trace/trace.h"
 
 namespace {
-
 
 // Every line of a report run carries these marks, so that neither its
 // console nor its trace can be taken for a removal run's.
@@ -58,16 +56,9 @@ void TellUnchecked(ReportTally* tally, const char* format, ...) {  // NOLINT(cer
 int32_t ReportProcess(const wchar_t* widePath, int32_t /*reserved*/, uint32_t processId, uint64_t startTime,
                       void* context) {
     auto* tally = static_cast<ReportTally*>(context);
-    UniqueMemory whereBuffer(malloc(ProgramPathUnits * sizeof(wchar_t)));
-    if (!whereBuffer) {
-        TellUnchecked(tally, "Process %s (PID=0x%x) cannot be checked: no memory is left.", ShowPath(widePath).text,
-                      processId);
-        return 0;
-    }
-    auto* const where = static_cast<wchar_t*>(whereBuffer.get());
-    const RecognitionResult recognition =
-        RecogniseRunningProgram(RecogniseFile, widePath, processId, startTime, where, ProgramPathUnits);
-    const DisplayedPath shown = ShowPath(where);
+    const RunningProgramLook look = RecogniseRunningProgram(RecogniseFile, widePath, processId, startTime);
+    const RecognitionResult& recognition = look.recognition;
+    const DisplayedPath shown = ShowPath(look.Where());
     const char* path = shown.text;
     if (recognition.verdict == Recognition::Worm) {
         ++tally->findings;

@@ -3,16 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii_case.h"
+
 namespace {
 
 uint32_t Unit(wchar_t c) { return static_cast<uint32_t>(c); }
 
-uint32_t UpperAscii(uint32_t c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
-
 // 1 when text begins with the ASCII prefix, letters compared without case.
 bool StartsWith(const wchar_t* text, const char* prefix) {
     for (size_t i = 0; prefix[i] != '\0'; ++i) {
-        if (text[i] == L'\0' || UpperAscii(Unit(text[i])) != UpperAscii(static_cast<unsigned char>(prefix[i]))) {
+        if (text[i] == L'\0' || AsciiUpper(Unit(text[i])) != AsciiUpper(static_cast<unsigned char>(prefix[i]))) {
             return false;
         }
     }
@@ -21,7 +21,7 @@ bool StartsWith(const wchar_t* text, const char* prefix) {
 
 // A drive letter, a colon and a backslash: C:\.
 bool IsDrivePath(const wchar_t* text) {
-    const uint32_t letter = UpperAscii(Unit(text[0]));
+    const uint32_t letter = AsciiUpper(Unit(text[0]));
     return letter >= 'A' && letter <= 'Z' && text[1] == L':' && text[2] == L'\\';
 }
 
@@ -124,6 +124,25 @@ PathPlace PlaceOfPath(const wchar_t* path) {
         return IsServerName(path + 2) ? PathPlace::Share : PathPlace::Other;
     }
     return IsDrivePath(rest) ? PathPlace::Drive : PathPlace::Other;
+}
+
+wchar_t DriveLetterOf(const wchar_t* path) {
+    if (PlaceOfPath(path) != PathPlace::Drive) return L'\0';
+    const wchar_t letter = StartsWith(path, "\\\\?\\") ? path[4] : path[0];
+    return static_cast<wchar_t>(AsciiUpper(Unit(letter)));
+}
+
+bool DrivePathOnDevice(const wchar_t* name, const wchar_t* device, wchar_t letter, wchar_t* out, size_t size) {
+    size_t length = 0;
+    for (; device[length] != L'\0'; ++length) {
+        if (name[length] == L'\0' || AsciiUpper(Unit(name[length])) != AsciiUpper(Unit(device[length]))) return false;
+    }
+    if (length == 0 || name[length] != L'\\') return false;
+    PathWriter writer(out, size);
+    writer.Put(letter);
+    writer.Put(L':');
+    writer.PutWide(name + length);
+    return writer.Finish(Win32PathResult::Converted) == Win32PathResult::Converted;
 }
 
 namespace {

@@ -44,6 +44,16 @@ enum class PathPlace : int32_t {
     Other,  // a device, a volume or object namespace path, a relative path
 };
 PathPlace PlaceOfPath(const wchar_t* path);
+// The drive letter of a drive path (C:\X, \\?\C:\X), in upper case; 0 for
+// any other path.
+wchar_t DriveLetterOf(const wchar_t* path);
+
+// A file that the system names under a device (\Device\HarddiskVolume1\X)
+// as a path on the drive whose letter stands for that device (letter:\X).
+// Device names are compared without case, as the system compares them.
+// False where the name does not lie below the device, or the path does not
+// fit out (size units with the terminator).
+bool DrivePathOnDevice(const wchar_t* name, const wchar_t* device, wchar_t letter, wchar_t* out, size_t size);
 
 // The form of a full drive or share path that no Win32 name rule rewrites:
 // \\?\C:\X, \\?\UNC\srv\share\X. In it a last part such as NUL, COM1 or

@@ -18,7 +18,8 @@ static_assert(sizeof(void*) != 4 || sizeof(PROCESSENTRY32) == 296);
 
 constexpr DWORD InitialIdCount = 1024;
 constexpr DWORD ModuleCount = 1024;
-constexpr DWORD PathUnits = ProgramPathUnits;
+// The longest path the NT family can name, with the terminator.
+constexpr DWORD PathUnits = 32768;
 
 // A DLL of a walk, traced when the system lacks it.
 bool Present(bool found, const char* failed, const char* library, DWORD error) {
@@ -350,16 +351,6 @@ int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context
 
 namespace {
 
-// Device names are compared as the system compares them, without case (only
-// ASCII letters occur in them).
-bool StartsWithIgnoringCase(const wchar_t* text, const wchar_t* prefix, size_t length) {
-    const auto fold = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; };
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] == L'\0' || fold(text[i]) != fold(prefix[i])) return false;
-    }
-    return true;
-}
-
 // A mapped file's name as the system gives it (\Device\HarddiskVolume1\X,
 // or an NT path form) as a Win32 path: the drive whose device it lies on.
 bool MappedNameToWin32Path(const wchar_t* mapped, wchar_t* path, size_t size) {
@@ -372,15 +363,9 @@ bool MappedNameToWin32Path(const wchar_t* mapped, wchar_t* path, size_t size) {
     for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
         const wchar_t drive[] = {letter, L':', L'\0'};
         wchar_t device[MAX_PATH];
-        if (queryDosDevice(drive, device, MAX_PATH) == 0) continue;
-        const size_t length = wcslen(device);
-        if (length == 0 || !StartsWithIgnoringCase(mapped, device, length) || mapped[length] != L'\\') continue;
-        const size_t rest = wcslen(mapped + length) + 1;
-        if (rest + 2 > size) return false;
-        path[0] = letter;
-        path[1] = L':';
-        memcpy(path + 2, mapped + length, rest * sizeof(wchar_t));
-        return true;
+        if (queryDosDevice(drive, device, MAX_PATH) != 0 && DrivePathOnDevice(mapped, device, letter, path, size)) {
+            return true;
+        }
     }
     return false;
 }
@@ -405,9 +390,9 @@ bool CurrentProgramPath(uint32_t processId, uint64_t startTime, wchar_t* path, s
     if (!psapi.enumProcessModules(process.get(), modules, sizeof modules, &needed) || needed < sizeof(HMODULE)) {
         return false;
     }
-    wchar_t mapped[MAX_PATH * 2];
-    const DWORD length = psapi.getMappedFileNameW(process.get(), modules[0], mapped, MAX_PATH * 2);
-    if (length == 0 || length >= MAX_PATH * 2 - 1) return false;
+    wchar_t mapped[CurrentPathUnits];
+    const DWORD length = psapi.getMappedFileNameW(process.get(), modules[0], mapped, CurrentPathUnits);
+    if (length == 0 || length >= CurrentPathUnits - 1) return false;
     mapped[length] = L'\0';
     if (!MappedNameToWin32Path(mapped, path, size)) {
         SetLastError(ERROR_BAD_PATHNAME);

@@ -21,9 +21,6 @@ struct PsapiFunctions {
 };
 const PsapiFunctions& PsapiOptional();
 
-// The longest path the NT family can name, with the terminator.
-constexpr size_t ProgramPathUnits = 32768;
-
 // path: the Win32 path of the process's program file in UTF-16, as the NT
 // family names files (on the 9x family the ANSI path it reports, widened).
 // startTime: the process's creation time (FILETIME units) as the walk saw
@@ -143,3 +140,6 @@ int32_t EnumerateProcesses(int32_t isNt, ProcessCallback callback, void* context
 // must still be the one that started at startTime (when not 0). False, with
 // the system's reason as the last error, where it cannot be told.
 bool CurrentProgramPath(uint32_t processId, uint64_t startTime, wchar_t* path, size_t size);
+// The room that such a path takes at most, with the terminator: the system's
+// name of the mapping is read into as much.
+constexpr size_t CurrentPathUnits = MAX_PATH * 2;

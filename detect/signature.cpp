@@ -64,17 +64,15 @@ int32_t MatchSignatures(HANDLE file, const FileSignature* table, MatchProblem* p
     return -1;
 }
 
-// Whether a drive letter names a network drive, asked of the system once per
-// letter and run: the answer is costly on some systems, and a letter's kind
-// does not change under a run (from XP on, each logon session has drive
-// letters of its own, which no other user can redefine).
+// Whether a drive letter (A to Z) names a network drive, asked of the system
+// once per letter and run: the answer is costly on some systems, and a
+// letter's kind does not change under a run (from XP on, each logon session
+// has drive letters of its own, which no other user can redefine).
 bool IsNetworkDrive(wchar_t letter) {
     static UINT types[26] = {};
-    const wchar_t upper = letter >= L'a' && letter <= L'z' ? static_cast<wchar_t>(letter - L'a' + L'A') : letter;
-    if (upper < L'A' || upper > L'Z') return false;
-    UINT& type = types[upper - L'A'];
+    UINT& type = types[letter - L'A'];
     if (type == 0) {
-        const char root[] = {static_cast<char>(upper), ':', '\\', '\0'};
+        const char root[] = {static_cast<char>(letter), ':', '\\', '\0'};
         type = GetDriveTypeA(root);
     }
     return type == DRIVE_REMOTE;
@@ -86,9 +84,8 @@ const char* NotToOpen(const wchar_t* path) {
     case PathPlace::Share:
         return "it lies on a network share, which the tool does not open";
     case PathPlace::Drive:
-        return IsNetworkDrive(path[1] == L':' ? path[0] : path[4])
-                   ? "it lies on a network drive, which the tool does not open"
-                   : nullptr;
+        return IsNetworkDrive(DriveLetterOf(path)) ? "it lies on a network drive, which the tool does not open"
+                                                   : nullptr;
     case PathPlace::Other:
         // A namespace path may lead to any device, a network's too.
         return path[0] == L'\\' && path[1] == L'\\' ? "its path names no drive, which the tool does not open"

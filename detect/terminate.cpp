@@ -66,48 +66,34 @@ void RecognisedPaths::Add(const wchar_t* path) {
     paths_[count_++] = std::move(copy);
 }
 
-RecognitionResult RecogniseRunningProgram(Recogniser recognise, const wchar_t* path, uint32_t processId,
-                                          uint64_t startTime, wchar_t* where, size_t size) {
-    const size_t length = wcslen(path);
-    if (length >= size) {
-        RecognitionResult result;
-        result.error = ERROR_FILENAME_EXCED_RANGE;
-        return result;
-    }
-    memcpy(where, path, (length + 1) * sizeof(wchar_t));
-    RecognitionResult result = recognise(path);
+RunningProgramLook RecogniseRunningProgram(Recogniser recognise, const wchar_t* path, uint32_t processId,
+                                           uint64_t startTime) {
+    RunningProgramLook look;
+    look.walked = path;
+    look.recognition = recognise(path);
     // On the 9x family a walk may name only the program's file (Wine's
     // does), which need not lie in this folder: absent tells nothing there.
-    if (result.verdict != Recognition::Absent || !IsWindowsNT()) return result;
-    result.verdict = Recognition::Unchecked;
-    result.error = ERROR_FILE_NOT_FOUND;
-    result.notRead = "it is not where its program started from, and where it lies now cannot be told";
-    wchar_t current[MAX_PATH * 2];
-    if (!CurrentProgramPath(processId, startTime, current, MAX_PATH * 2) || wcscmp(current, path) == 0 ||
-        wcslen(current) >= size) {
-        return result;
+    if (look.recognition.verdict != Recognition::Absent || !IsWindowsNT()) return look;
+    look.recognition.verdict = Recognition::Unchecked;
+    look.recognition.error = ERROR_FILE_NOT_FOUND;
+    look.recognition.notRead = "it is not where its program started from, and where it lies now cannot be told";
+    if (!CurrentProgramPath(processId, startTime, look.moved, CurrentPathUnits) || wcscmp(look.moved, path) == 0) {
+        look.moved[0] = L'\0';
+        return look;
     }
-    TRACE(TraceDetail, "Process (PID=0x%x) runs %s now\n", processId, ShowPath(current).text);
-    memcpy(where, current, (wcslen(current) + 1) * sizeof(wchar_t));
-    RecognitionResult moved = recognise(current);
-    if (moved.verdict != Recognition::Absent) return moved;
-    return result;
+    TRACE(TraceDetail, "Process (PID=0x%x) runs %s now\n", processId, ShowPath(look.moved).text);
+    RecognitionResult moved = recognise(look.moved);
+    if (moved.verdict != Recognition::Absent) look.recognition = std::move(moved);
+    return look;
 }
 
 int32_t ExamineProcess(const wchar_t* path, int32_t /*reserved*/, uint32_t processId, uint64_t startTime,
                        void* context) {
     auto* termination = static_cast<TerminationContext*>(context);
     TRACE(TraceDetail, "examinate process %s (PID=0x%x)\n", ShowPath(path).text, processId);
-    UniqueMemory whereBuffer(malloc(ProgramPathUnits * sizeof(wchar_t)));
-    if (!whereBuffer) {
-        AddUnchecked();
-        TRACE(TraceFailure, "Process %s (PID=0x%x) is not examined: no memory is left\n", ShowPath(path).text,
-              processId);
-        return 0;
-    }
-    auto* const where = static_cast<wchar_t*>(whereBuffer.get());
-    RecognitionResult recognition =
-        RecogniseRunningProgram(termination->recognise, path, processId, startTime, where, ProgramPathUnits);
+    RunningProgramLook look = RecogniseRunningProgram(termination->recognise, path, processId, startTime);
+    RecognitionResult& recognition = look.recognition;
+    const wchar_t* const where = look.Where();
     // A file already recognised in this walk, whose path now leads elsewhere
     // or nowhere: its process still runs the worm.
     const bool copyOfFound = recognition.verdict != Recognition::Worm && termination->recognised.Contains(path);

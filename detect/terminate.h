@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <cstdint>
 #include "base/guards.h"
+#include "detect/process_enum.h"
 #include "detect/signature.h"
 #include "fileops/delete_recognised.h"
 
@@ -32,13 +33,20 @@ struct TerminationContext {
     RecognisedPaths recognised{};
 };
 
-// The look at a running program's file. On the NT family a running
-// program's file cannot be deleted, only renamed or moved: one that is not
-// where the walk found it is looked for where the system says it lies now
-// (CurrentProgramPath); where that cannot be told, the check was not made.
-// where receives the path of the file looked at (size units).
-RecognitionResult RecogniseRunningProgram(Recogniser recognise, const wchar_t* path, uint32_t processId,
-                                          uint64_t startTime, wchar_t* where, size_t size);
+// The look at a running program's file, and the file it looked at.
+struct RunningProgramLook {
+    RecognitionResult recognition;
+    const wchar_t* walked = nullptr;       // the path the walk saw
+    wchar_t moved[CurrentPathUnits] = {};  // where the file lies now, when not there
+    const wchar_t* Where() const { return moved[0] != L'\0' ? moved : walked; }
+};
+
+// On the NT family a running program's file cannot be deleted, only renamed
+// or moved: one that is not where the walk found it is looked for where the
+// system says it lies now (CurrentProgramPath); where that cannot be told,
+// the check was not made.
+RunningProgramLook RecogniseRunningProgram(Recogniser recognise, const wchar_t* path, uint32_t processId,
+                                           uint64_t startTime);
 
 // What a walk found, for the line the console shows.
 enum class ProcessScan : int32_t { NotWalked, NoneFound, Found };

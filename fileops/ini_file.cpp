@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "base/ascii_case.h"
 #include "base/unique_resource.h"
 
 namespace {
@@ -18,11 +19,9 @@ constexpr size_t Leading = static_cast<size_t>(-1);
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
 }
 
 std::vector<IniSection>::iterator FindSection(IniFile& model, std::string_view name) {

@@ -1,25 +1,17 @@
 #include "fileops/restart_paths.h"
 
+#include <string>
+
+#include "base/ascii_case.h"
+
 namespace {
 
-// Letter case aside for ASCII only: the system's folders are named in it,
-// and a path that differs elsewhere names another folder at worst.
-template <typename Char>
-Char AsciiLower(Char c) {
-    return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
-}
-
-template <typename Char>
-size_t Length(const Char* text) {
-    size_t length = 0;
-    while (text[length] != Char(0)) ++length;
-    return length;
-}
-
+// A path that differs from a system folder's name in another letter's case
+// names another folder at worst.
 template <typename Char>
 bool SameText(const Char* a, const Char* b, size_t length) {
     for (size_t i = 0; i < length; ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
     }
     return true;
 }
@@ -35,11 +27,11 @@ bool IsOwnName(const Char* name) {
 
 template <typename Char>
 size_t NameIn(const Char* path, const Char* folder) {
-    size_t folderLength = Length(folder);
+    size_t folderLength = std::char_traits<Char>::length(folder);
     if (folderLength == 0) return 0;
     // The separator after the folder is the path's own.
     if (folder[folderLength - 1] == Char('\\')) --folderLength;
-    if (Length(path) <= folderLength + 1 || !SameText(path, folder, folderLength) ||
+    if (std::char_traits<Char>::length(path) <= folderLength + 1 || !SameText(path, folder, folderLength) ||
         path[folderLength] != Char('\\')) {
         return 0;
     }

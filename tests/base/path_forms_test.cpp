@@ -107,21 +107,54 @@ TEST(PathPlaces, SharesAreToldApartFromDrivesAndNamespaces) {
     const struct {
         const wchar_t* path;
         PathPlace place;
+        wchar_t letter;
     } cases[] = {
-        {L"C:\\x\\w.exe", PathPlace::Drive},
-        {L"\\\\?\\c:\\x\\w.exe", PathPlace::Drive},
-        {L"\\\\host\\share\\w.exe", PathPlace::Share},
-        {L"\\\\?\\UNC\\host\\share\\w.exe", PathPlace::Share},
-        {L"\\\\?\\unc\\host\\share\\w.exe", PathPlace::Share},
-        {L"\\\\host@SSL\\DavWWWRoot\\w.exe", PathPlace::Share},
-        {L"\\\\.\\C:\\x\\w.exe", PathPlace::Other},
-        {L"\\\\?\\Volume{0}\\w.exe", PathPlace::Other},
-        {L"\\\\?\\GLOBALROOT\\Device\\Mup\\host\\share\\w.exe", PathPlace::Other},
-        {L"w.exe", PathPlace::Other},
-        {L"C:w.exe", PathPlace::Other},
-        {L"", PathPlace::Other},
+        {L"C:\\x\\w.exe", PathPlace::Drive, L'C'},
+        {L"\\\\?\\c:\\x\\w.exe", PathPlace::Drive, L'C'},
+        {L"z:\\w.exe", PathPlace::Drive, L'Z'},
+        {L"\\\\host\\share\\w.exe", PathPlace::Share, 0},
+        {L"\\\\?\\UNC\\host\\share\\w.exe", PathPlace::Share, 0},
+        {L"\\\\?\\unc\\host\\share\\w.exe", PathPlace::Share, 0},
+        {L"\\\\host@SSL\\DavWWWRoot\\w.exe", PathPlace::Share, 0},
+        {L"\\\\.\\C:\\x\\w.exe", PathPlace::Other, 0},
+        {L"\\\\?\\Volume{0}\\w.exe", PathPlace::Other, 0},
+        {L"\\\\?\\GLOBALROOT\\Device\\Mup\\host\\share\\w.exe", PathPlace::Other, 0},
+        {L"w.exe", PathPlace::Other, 0},
+        {L"C:w.exe", PathPlace::Other, 0},
+        {L"", PathPlace::Other, 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(PlaceOfPath(c.path), c.place) << Show(c.path);
+    for (const auto& c : cases) {
+        EXPECT_EQ(PlaceOfPath(c.path), c.place) << Show(c.path);
+        EXPECT_EQ(DriveLetterOf(c.path), c.letter) << Show(c.path);
+    }
+}
+
+// The name of a mapped file lies below the device that a drive letter
+// stands for, the whole device name and a separator after it.
+TEST(DrivePathOnDevice, NamesTheFileOnTheDriveOfItsDevice) {
+    const wchar_t* const device = L"\\Device\\HarddiskVolume1";
+    const struct {
+        const wchar_t* name;
+        size_t size;
+        const wchar_t* path;  // nullptr: not on the device, or no room
+    } cases[] = {
+        {L"\\Device\\HarddiskVolume1\\x\\w.exe", 64, L"D:\\x\\w.exe"},
+        {L"\\DEVICE\\harddiskvolume1\\w.exe", 64, L"D:\\w.exe"},
+        {L"\\Device\\HarddiskVolume10\\w.exe", 64, nullptr},
+        {L"\\Device\\HarddiskVolume1", 64, nullptr},
+        {L"\\Device\\Harddisk", 64, nullptr},
+        {L"\\Device\\HarddiskVolume1\\w.exe", 9, L"D:\\w.exe"},
+        {L"\\Device\\HarddiskVolume1\\w.exe", 8, nullptr},
+    };
+    for (const auto& c : cases) {
+        wchar_t out[64] = L"untouched";
+        EXPECT_EQ(DrivePathOnDevice(c.name, device, L'D', out, c.size), c.path != nullptr) << Show(c.name);
+        if (c.path != nullptr) {
+            EXPECT_EQ(std::wstring(out), c.path) << Show(c.name);
+        }
+    }
+    wchar_t out[64];
+    EXPECT_FALSE(DrivePathOnDevice(L"\\w.exe", L"", L'D', out, 64));
 }
 
 TEST(ToLiteralPath, NamesTheFileItselfWhereTheWin32RulesWouldRewriteIt) {
