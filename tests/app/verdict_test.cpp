@@ -14,10 +14,12 @@ TEST(RemovalVerdict, CodeAndTextsFollowTheOutcomeAndSwitches) {
     const char* const restart =
         "Restarting the computer is needed to complete the disinfection process.\nPlease restart the computer now.\n";
     const char* const unchecked = "Some checks could not be made: see the trace log.\n";
+    const char* const notCompleted = "The check could not be completed: see the trace log.\n";
     const char* const traceRemoved = "Infections were found and removed.\n";
     const char* const traceFailed = "Infections were found.  An error occurred in the disinfection process.\n";
     const char* const traceRestart = "Restarting the computer is needed to complete the disinfection process.\n";
     const char* const traceUnchecked = "Some checks could not be made.\n";
+    const char* const traceNotCompleted = "The check could not be completed.\n";
     const RunSwitches none{0, 0, 0};
     const RunSwitches silent{1, 0, 0};
     const RunSwitches quiet{0, 1, 0};
@@ -34,10 +36,8 @@ TEST(RemovalVerdict, CodeAndTextsFollowTheOutcomeAndSwitches) {
         // An error with nothing found (a failed system.ini backup) is no verdict.
         {{0, 1, 0, 0}, none, RemovalCode::Clean, nothing, ""},
         // Nothing found where the tool looked, but not everything was looked at.
-        {{0, 0, 0, 1}, none, RemovalCode::Unchecked, "The check could not be completed: see the trace log.\n",
-         "The check could not be completed.\n"},
-        {{0, 1, 1, 2}, none, RemovalCode::Unchecked, "The check could not be completed: see the trace log.\n",
-         "The check could not be completed.\n"},
+        {{0, 0, 0, 1}, none, RemovalCode::Unchecked, notCompleted, traceNotCompleted},
+        {{0, 1, 1, 2}, none, RemovalCode::Unchecked, notCompleted, traceNotCompleted},
         {{InfectionFound, 0, 0, 0}, none, RemovalCode::Removed, removed, traceRemoved},
         {{InfectionFound, 0, 2, 0}, none, RemovalCode::RemovedAtRestart, std::string(removed) + restart,
          std::string(traceRemoved) + traceRestart},
@@ -56,8 +56,7 @@ TEST(RemovalVerdict, CodeAndTextsFollowTheOutcomeAndSwitches) {
         // /QUIET keeps the true code, and the trace its lines.
         {{InfectionFound, 0, 1, 0}, quiet, RemovalCode::RemovedAtRestart, std::string(removed) + restart,
          std::string(traceRemoved) + traceRestart},
-        {{0, 0, 0, 1}, quiet, RemovalCode::Unchecked, "The check could not be completed: see the trace log.\n",
-         "The check could not be completed.\n"},
+        {{0, 0, 0, 1}, quiet, RemovalCode::Unchecked, notCompleted, traceNotCompleted},
         {{InfectionFound, 1, 0, 0}, silentAndQuiet, RemovalCode::Clean, "", ""},
     };
     for (const auto& c : cases) {

@@ -23,15 +23,6 @@ WORM_FOLDER = "C:\\users\\Public\\Downloads"
 WORM_COPY = WORM_FOLDER + "\\wupdate.exe"
 
 
-class DemoMachine(Sandbox):
-    """A machine of its own at PREFIX, made afresh with wineboot; Wine's
-    messages go to a file beside it."""
-
-    def __init__(self, prefix):
-        prefix = os.path.abspath(prefix)
-        super().__init__(prefix, stderr_log=prefix + "-wine.log")
-
-
 def infect(box):
     """Plants the harmless infection: the worm copy runs from an ordinary
     folder, and something holds the second dropped file open, so that it can
@@ -159,7 +150,7 @@ def main(argv):
     clean = "--clean" in argv
     report = "--report" in argv
     prefix = [a for a in argv if not a.startswith("--")][0]
-    box = DemoMachine(prefix)
+    box = Sandbox.log_beside(prefix)
     bits = "32-bit" if ARCH == "x86" else "64-bit"
     print(f"== The {bits} program ({ARCH}): {os.path.relpath(PROGRAM)}")
     print(f"== Creating a {bits} sandbox Windows machine ({'9x family' if nine_x else 'NT family'}) in {prefix}")

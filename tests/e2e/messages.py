@@ -67,6 +67,8 @@ PID = r" \(PID=0x[0-9a-f]+\)"
 TRACE_REMOVED = "Infections were found and removed."
 TRACE_FAILED = "Infections were found.  An error occurred in the disinfection process."
 TRACE_RESTART = "Restarting the computer is needed to complete the disinfection process."
+TRACE_NOT_COMPLETED = "The check could not be completed."
+TRACE_UNCHECKED = "Some checks could not be made."
 
 
 def exiting(code):
@@ -102,10 +104,9 @@ OUTCOMES = [
     ("infection=2,errors=1,reboot=1", [], 3, NOT_IN_MEMORY + FAILED + RESTART, [TRACE_FAILED, TRACE_RESTART]),
     # Nothing found where the tool looked, but not everything was checked:
     # no verdict of "nothing found".
-    ("unchecked=1", [], 5, NOT_IN_MEMORY + NOT_COMPLETED, ["The check could not be completed."]),
-    ("errors=1,unchecked=2", [], 5, NOT_IN_MEMORY + NOT_COMPLETED, ["The check could not be completed."]),
-    ("infection=2,unchecked=1", [], 1, NOT_IN_MEMORY + REMOVED + UNCHECKED,
-     [TRACE_REMOVED, "Some checks could not be made."]),
+    ("unchecked=1", [], 5, NOT_IN_MEMORY + NOT_COMPLETED, [TRACE_NOT_COMPLETED]),
+    ("errors=1,unchecked=2", [], 5, NOT_IN_MEMORY + NOT_COMPLETED, [TRACE_NOT_COMPLETED]),
+    ("infection=2,unchecked=1", [], 1, NOT_IN_MEMORY + REMOVED + UNCHECKED, [TRACE_REMOVED, TRACE_UNCHECKED]),
     # /SILENT leaves out the outcome alone.
     ("infection=2,errors=1,reboot=1", ["/SILENT"], 0, NOT_IN_MEMORY, []),
     ("unchecked=1", ["/SILENT"], 0, NOT_IN_MEMORY, []),

@@ -32,7 +32,7 @@ def ensure_template64():
         fcntl.flock(lock, fcntl.LOCK_EX)
         if os.path.exists(ready):
             return TEMPLATE64
-        Sandbox(prefix, stderr_log=prefix + "-wine.log").create(64)
+        Sandbox.log_beside(prefix).create(64)
         open(ready, "w").close()
     return TEMPLATE64
 

@@ -40,6 +40,14 @@ LAUNCH_ATTEMPTS = 3
 REG_NOT_FOUND = "Unable to find the specified registry"
 
 
+def whole_exit_code(stdout):
+    """The output of exit_status.exe or console_event.exe: what the program it
+    ran printed, and that program's whole exit code from the last line (Wine
+    hands a Unix parent only its low byte)."""
+    printed, code = stdout.replace("\r\n", "\n").rsplit("exit status ", 1)
+    return printed, int(code, 16)
+
+
 class Result:
     def __init__(self, code, stdout):
         self.code = code
@@ -74,6 +82,13 @@ class Sandbox:
         prefix = os.path.join(TEST_ROOT, f"e2e-{name}-{os.getpid()}-{next(_counter)}")
         shutil.copytree(os.path.join(TEST_ROOT, template), prefix, symlinks=True)
         return cls(prefix)
+
+    @classmethod
+    def log_beside(cls, prefix):
+        """A machine of its own at prefix (made with create()), whose Wine
+        messages go to a file beside it."""
+        prefix = os.path.abspath(prefix)
+        return cls(prefix, stderr_log=prefix + "-wine.log")
 
     def create(self, bits):
         """Makes the machine afresh with wineboot: a 32-bit or a 64-bit one.
@@ -194,9 +209,9 @@ class Sandbox:
 
     def start_unendable_worm(self, windows_path):
         """Plants and starts a worm stand-in that denies everyone the right to
-        end it (stubborn_program.cpp), for ten minutes."""
-        self.plant_worm(windows_path, program="stubborn_program.exe")
-        return self.start(windows_path, "600000", ready="protected")
+        end it (idle_program.cpp's deny-terminate), for ten minutes."""
+        self.plant_worm(windows_path)
+        return self.start(windows_path, "600000", "deny-terminate", ready="ready")
 
     def hold_file(self, windows_path, *switch):
         """Holds the file open until the holder ends: with read sharing only,
@@ -278,6 +293,16 @@ class Sandbox:
         if view:
             args.append(f"/reg:{view}")
         self.wine(*args)
+
+    def add_drive(self, letter, kind):
+        """A drive letter of the kind that Wine calls kind ("floppy",
+        "network", "cdrom"...), which its mount manager reads when the
+        machine's server starts; returns the folder that holds its files."""
+        folder = os.path.join(self.prefix, "drive_" + letter.lower())
+        os.makedirs(folder)
+        os.symlink(folder, os.path.join(self.prefix, "dosdevices", letter.lower() + ":"))
+        self.reg_add("HKLM\\Software\\Wine\\Drives", letter.lower() + ":", kind)
+        return folder
 
     def reg_delete_key(self, key):
         self.wine("reg", "delete", key, "/f", check=False)

@@ -11,7 +11,7 @@ from infection import Infection
 from messages import (BANNER_FIRST, DISINFECT, INTERRUPTED, LOGON, NOT_IN_MEMORY, NOTHING, OUTCOMES, REFUSED, REMOVED,
                       VERSION, VERSION_LINE, banner_and_rest, exiting, refusal)
 from places import LOG, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WINUPDATE, WORM_COPY
-from sandbox import PROGRAM, SEAM_PROGRAM, TEST_BIN, SandboxTestCase
+from sandbox import PROGRAM, SEAM_PROGRAM, TEST_BIN, SandboxTestCase, whole_exit_code
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
@@ -111,9 +111,9 @@ class AdministratorGate(SandboxTestCase):
                 res, lines = self.box.run_traced(os.path.join(TEST_BIN, "exit_status.exe"), "--deny-only", group,
                                                  PROGRAM, run=self.box.wine, check=False)
                 self.assertEqual(res.code, 0, res.stdout)
-                stdout, status = res.stdout.replace("\r\n", "\n").rsplit("exit status ", 1)
-                self.assertEqual(status, f"{code:08X}\n")
-                self.assertEqual(banner_and_rest(self, stdout), console)
+                printed, status = whole_exit_code(res.stdout)
+                self.assertEqual(status, code)
+                self.assertEqual(banner_and_rest(self, printed), console)
                 self.assertEqual(self.box.exists(WINUPDATE), left)
                 if left:
                     self.assertEqual(lines, [VERSION_LINE])

@@ -19,12 +19,12 @@ from fault_machines import (CENSUS_PROGRAM, CENSUS_REPORT, DEBUG_CHANNEL, LOG_HA
                             stderr_size)
 from infection import Infection, infected_system_ini
 from messages import (DISINFECT, FAILED, FOUND_IN_MEMORY, INTERRUPTED, NOT_IN_MEMORY, NOTHING, PID, REFUSED, REMOVED,
-                      REPLACE, RESTART, TRACE_REMOVED, UNCHECKED, VERSION, VERSION_LINE, after_banner, deleted, exiting,
-                      not_infected, refusal, value_status)
+                      REPLACE, RESTART, TRACE_REMOVED, TRACE_UNCHECKED, UNCHECKED, VERSION, VERSION_LINE, after_banner,
+                      deleted, exiting, not_infected, refusal, value_status)
 from places import (LOG, PQONWE, RUN_KEY, RUNONCE_KEY, SYSTEM_BAK, SYSTEM_INI, VALUE_NAME, WINUPDATE, WORM_COPY,
                     subkey)
 from reboot_machines import pending_operations
-from sandbox import PROGRAM, SEAM_PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase
+from sandbox import PROGRAM, SEAM_PROGRAM, SIGNATURES, TEST_BIN, SandboxTestCase, whole_exit_code
 
 
 class FaultCase(SandboxTestCase):
@@ -120,7 +120,7 @@ class ConsoleEvent(FaultCase):
         res = self.box.wine(os.path.join(TEST_BIN, "console_event.exe"), "c", file, text, *program, env=env,
                             check=False, own_session=True)
         self.assertEqual(res.code, 0, "the event was not sent")
-        return int(re.search(r"exit status ([0-9A-F]{8})", res.stdout).group(1), 16)
+        return whole_exit_code(res.stdout)[1]
 
     def test_ctrl_c_switches_the_scanner_on_again(self):
         standin.install_driver(self.box)
@@ -170,7 +170,7 @@ class UncaughtFault(FaultCase):
                                                  run=self.box.wine, check=False,
                                                  env={"RAVLOKFIX_TEST_FAULT": fault})
                 self.assertEqual(res.code, 0, res.stdout)
-                self.assertEqual(res.stdout.splitlines()[-1], f"exit status {status:08X}")
+                self.assertEqual(whole_exit_code(res.stdout)[1], status)
                 switches = [r.data for r in standin.requests(self.box) if r.code == 0x7E800]
                 self.assertEqual(switches, [b"0\0", b"0\0", b"1\0", b"1\0"])
                 # Cut short inside the step: the copy is still there, and the
@@ -242,7 +242,7 @@ class RefusingFilesAndKeys(FaultCase):
         self.assertEqual(after_banner(res.stdout), NOT_IN_MEMORY + REMOVED + UNCHECKED)
         self.assertIn(f"Cannot open file {WINUPDATE} for the signature check, error=5", lines)
         self.assertNotIn(not_infected(WINUPDATE), lines)
-        self.assertIn("Some checks could not be made.", lines)
+        self.assertIn(TRACE_UNCHECKED, lines)
         self.assertIn(deleted(PQONWE), lines)
         self.assertEqual(stat.S_IMODE(os.stat(unreadable).st_mode), 0)
 

@@ -6,7 +6,6 @@ test_reboot and test_restart_safety.) Each is found and ended, or the run
 says that its check could not be completed; none ends in "No infection
 found"."""
 
-import os
 import re
 
 from messages import (CANNOT_CHECK, FOUND_IN_MEMORY, NOT_COMPLETED, NOT_IN_MEMORY, PID, REMOVED, REPORT_NOT_COMPLETED,
@@ -61,10 +60,7 @@ class HiddenCopies(SandboxTestCase):
     def test_copies_on_a_network_are_not_opened(self):
         # A share, and a network drive (the Wine drive type "network", which
         # its mount manager reads when the machine's server starts).
-        network = os.path.join(self.box.prefix, "network-drive")
-        os.makedirs(network)
-        os.symlink(network, os.path.join(self.box.prefix, "dosdevices", "n:"))
-        self.box.reg_add("HKLM\\Software\\Wine\\Drives", "n:", "network")
+        self.box.add_drive("N", "network")
         self.box.stop()
         copies = [self.start_copy("\\\\host\\share\\w.exe"), self.start_copy("N:\\w2.exe")]
         report, removal = self.run_both()

@@ -108,18 +108,10 @@ class RestartSafety(SandboxTestCase):
                                       "nothing is scheduled (F:\\x\\wupd.exe).",
                             deleted("F:\\x\\wupd.exe", 4)]),
         )
-        copies = []
-        for letter, kind, _ in drives:
-            folder = os.path.join(self.box.prefix, "drive_" + letter.lower())
-            os.makedirs(folder)
-            os.symlink(folder, os.path.join(self.box.prefix, "dosdevices", letter.lower() + ":"))
-            path = f"{letter}:\\x\\wupd.exe"
-            self.box.plant_worm(path, program="stubborn_program.exe")
-            self.box.reg_add("HKLM\\Software\\Wine\\Drives", letter.lower() + ":", kind)
-            copies.append((path, folder))
+        copies = [(f"{letter}:\\x\\wupd.exe", self.box.add_drive(letter, kind)) for letter, kind, _ in drives]
         self.box.stop()
         for path, _ in copies:
-            self.box.start(path, "600000", ready="protected")
+            self.box.start_unendable_worm(path)
 
         res = self.box.run_program()
         lines = self.box.log_lines()

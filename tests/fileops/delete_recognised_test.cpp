@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -100,14 +102,22 @@ std::string Folder(UINT(WINAPI* query)(LPSTR, UINT)) {
 }
 
 std::string SidText(PSID sid) {
-    std::string text = "S-1-" + std::to_string(GetSidIdentifierAuthority(sid)->Value[5]);
-    for (DWORD n = 0; n < *GetSidSubAuthorityCount(sid); ++n) text += "-" + std::to_string(*GetSidSubAuthority(sid, n));
-    return text;
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(sid, &text)) return "unreadable SID";
+    std::string copy = text;
+    LocalFree(text);
+    return copy;
 }
 
-// Whom an access list grants what: "S-1-5-18 S-1-5-32-544" for SYSTEM and
-// Administrators with every right, "protected" when it inherits nothing.
-std::string Granted(PSECURITY_DESCRIPTOR descriptor) {
+struct Ace {
+    BYTE type;
+    ACCESS_MASK mask;
+    std::string sid;
+};
+
+// The entries of a descriptor's access list, and whether it inherits
+// nothing; false where it has none, or an entry cannot be read.
+bool ReadAccessList(PSECURITY_DESCRIPTOR descriptor, std::vector<Ace>* aces, bool* isProtected) {
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     BOOL present = FALSE;
@@ -115,17 +125,29 @@ std::string Granted(PSECURITY_DESCRIPTOR descriptor) {
     ACL* acl = nullptr;
     if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
         !GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) || !present || acl == nullptr) {
-        return "no access list";
+        return false;
     }
-    std::string granted;
+    *isProtected = (control & SE_DACL_PROTECTED) != 0;
     for (DWORD i = 0; i < acl->AceCount; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
-        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) return "unreadable entry";
-        std::string text = SidText(&ace->SidStart);
-        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || ace->Mask != FILE_ALL_ACCESS) text += "(other)";
-        granted += (granted.empty() ? "" : " ") + text;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) return false;
+        aces->push_back({ace->Header.AceType, ace->Mask, SidText(&ace->SidStart)});
     }
-    return granted + ((control & SE_DACL_PROTECTED) != 0 ? " protected" : "");
+    return true;
+}
+
+// Whom an access list grants what: "S-1-5-18 S-1-5-32-544" for SYSTEM and
+// Administrators with every right, "protected" when it inherits nothing.
+std::string Granted(PSECURITY_DESCRIPTOR descriptor) {
+    std::vector<Ace> aces;
+    bool isProtected = false;
+    if (!ReadAccessList(descriptor, &aces, &isProtected)) return "no readable access list";
+    std::string granted;
+    for (const Ace& ace : aces) {
+        const bool whole = ace.type == ACCESS_ALLOWED_ACE_TYPE && ace.mask == FILE_ALL_ACCESS;
+        granted += (granted.empty() ? "" : " ") + ace.sid + (whole ? "" : "(other)");
+    }
+    return granted + (isProtected ? " protected" : "");
 }
 
 class DeleteRecognisedTest : public FileOpsTest {};
@@ -195,20 +217,13 @@ TEST_F(DeleteRecognisedTest, IdentityDecidesOnNtAndContentOn9x) {
 bool GrantsEveryone(const std::string& path) {
     alignas(DWORD) BYTE buffer[4096];
     DWORD needed = 0;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    ACL* acl = nullptr;
     EXPECT_TRUE(GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &needed))
         << GetLastError();
-    if (!GetSecurityDescriptorDacl(buffer, &present, &acl, &defaulted) || !present || acl == nullptr) return true;
-    for (DWORD i = 0; i < acl->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        if (GetAce(acl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-            SidText(&ace->SidStart) == "S-1-1-0") {
-            return true;
-        }
-    }
-    return false;
+    std::vector<Ace> aces;
+    bool isProtected = false;
+    if (!ReadAccessList(buffer, &aces, &isProtected)) return true;
+    return std::any_of(aces.begin(), aces.end(),
+                       [](const Ace& ace) { return ace.type == ACCESS_ALLOWED_ACE_TYPE && ace.sid == "S-1-1-0"; });
 }
 
 // Wine keeps no access lists or owners on disk: what the folders and the

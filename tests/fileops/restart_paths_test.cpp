@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace {
 
 // Only an entry directly in the folder: the subfolders of system32 that
@@ -36,11 +38,7 @@ TEST(NameInFolder, OnlyEntriesDirectlyInTheFolder) {
         SCOPED_TRACE(std::string(c.path) + " in " + c.folder);
         EXPECT_EQ(NameInFolder(c.path, c.folder), c.name);
         // The same in UTF-16, the form the NT family names files in.
-        const std::string path = c.path;
-        const std::string folder = c.folder;
-        EXPECT_EQ(NameInFolder(std::wstring(path.begin(), path.end()).c_str(),
-                               std::wstring(folder.begin(), folder.end()).c_str()),
-                  c.name);
+        EXPECT_EQ(NameInFolder(Widen(c.path).c_str(), Widen(c.folder).c_str()), c.name);
     }
     // Characters outside the code page change nothing: a name is a name, a
     // folder a folder.

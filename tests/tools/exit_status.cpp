@@ -14,38 +14,34 @@
 #include <memory>
 #include <string>
 
-namespace {
+#include "base/guards.h"
 
-struct CloseHandleOf {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<void, CloseHandleOf>;
+namespace {
 
 struct LocalFreeOf {
     void operator()(void* memory) const { LocalFree(memory); }
 };
 
-// This process's token with the group kept for deny-only use; null when it cannot be made.
-Handle DenyOnlyToken(const char* sid) {
+// This process's token with the group kept for deny-only use; none when it cannot be made.
+UniqueHandle DenyOnlyToken(const char* sid) {
     PSID group = nullptr;
-    if (!ConvertStringSidToSidA(sid, &group)) return nullptr;
+    if (!ConvertStringSidToSidA(sid, &group)) return UniqueHandle();
     const std::unique_ptr<void, LocalFreeOf> groupHeld(group);
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &token)) {
-        return nullptr;
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, token.put())) {
+        return UniqueHandle();
     }
-    const Handle tokenHeld(token);
     SID_AND_ATTRIBUTES denyOnly{group, 0};
-    HANDLE restricted = nullptr;
-    if (!CreateRestrictedToken(token, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted)) return nullptr;
-    return Handle(restricted);
+    UniqueHandle restricted;
+    CreateRestrictedToken(token.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr, restricted.put());
+    return restricted;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     int first = 1;
-    Handle token;
+    UniqueHandle token;
     if (argc > 2 && strcmp(argv[1], "--deny-only") == 0) {
         token = DenyOnlyToken(argv[2]);
         if (!token) return 1;
@@ -68,8 +64,8 @@ int main(int argc, char** argv) {
               : CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                                &process);
     if (!started) return 1;
-    const Handle thread(process.hThread);
-    const Handle program(process.hProcess);
+    const UniqueHandle thread(process.hThread);
+    const UniqueHandle program(process.hProcess);
     WaitForSingleObject(program.get(), INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(program.get(), &code);
